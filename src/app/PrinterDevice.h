@@ -1,0 +1,8 @@
+#pragma once
+
+// The default printer as the transcript printer drives it.
+class PrinterDevice
+{
+public:
+    virtual ~PrinterDevice() = default;
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+// Removes leading and trailing blanks (spaces only; tabs and line breaks stay).
+inline QString trimBlanks(const QString& text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == QLatin1Char(' '))
+        ++first;
+    while (last > first && text.at(last - 1) == QLatin1Char(' '))
+        --last;
+    return text.mid(first, last - first);
+}

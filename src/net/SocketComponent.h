@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QTcpSocket;
+class QTimer;
+
+// Error codes reported by LastError: 14000 plus the Windows Sockets number.
+namespace SocketError {
+constexpr int WouldBlock = 24035;
+constexpr int PermissionDenied = 24013;
+constexpr int AddressInUse = 24048;
+constexpr int ConnectionReset = 24054;
+constexpr int TimedOut = 24060;
+constexpr int ConnectionRefused = 24061;
+constexpr int HostUnreachable = 24065;
+constexpr int HostNotFound = 25001;
+} // namespace SocketError
+
+// Limits and redirections fixed when a socket is made. The program uses the
+// defaults; tests and benchmarks pass free ports and short limits.
+struct SocketOptions
+{
+    int connectTimeoutMs = 30000; // a connect not done by then reports 24060
+    int idleTimeoutMs = 0; // an open connection silent this long reports Timeout; 0 = never
+    QHash<int, int> portMap; // a port the program names -> the port really used
+    QHostAddress listenAddress = QHostAddress::Any; // Any listens on IPv4 and IPv6
+    std::optional<QString> ownAddress; // replaces the machine's own address when set
+};
+
+// The event-driven TCP socket the program's finger networking goes through.
+// Settings are written before use; writing Operation starts a connect, a
+// listen or a close, and every outcome arrives later as a signal from the
+// event loop, never inside the call that started it. Text on the wire is one
+// byte per character (Latin-1 both ways).
+class SocketComponent : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SocketComponent)
+
+public:
+    enum OperationCode { Connect = 2, Listen = 3, Close = 7 };
+
+    explicit SocketComponent(const SocketOptions& options = {}, QObject* parent = nullptr);
+    ~SocketComponent() override;
+
+    // Settings.
+    void setOperation(int operation);
+    int Operation() const;
+    void setFamily(int family);
+    int Family() const;
+    void setProtocolNumber(int protocol);
+    int ProtocolNumber() const;
+    void setBindPort(int port);
+    int BindPort() const;
+    void setTargetHost(const QString& host);
+    void setTargetPort(int port);
+    int TargetPort() const;
+    void setBufferBytes(int bytes);
+    int BufferBytes() const;
+    void setOptionA(bool on);
+    void setOptionB(bool on);
+    void setOptionC(bool on);
+    bool OptionA() const;
+    bool OptionB() const;
+    bool OptionC() const;
+    // Takes over the pending connection named by an Accept event's SocketId.
+    void setAcceptHandle(qintptr socketId);
+    void setWriteCount(qint64 count);
+    // Sends the first WriteCount characters of data.
+    void setWriteData(const QString& data);
+    void setReadCount(qint64 count);
+    // Up to ReadCount bytes of what has arrived, one character per byte.
+    QString ReadData();
+
+    // Values.
+    bool ConnectedState() const;
+    bool BusyState() const;
+    QString TargetHost() const;
+    QString TargetAddress() const;
+    QString PartnerName() const;
+    QString PartnerAddress() const;
+    // The port really listened on (after the port map; the kernel's choice for 0).
+    int LocalPort() const;
+
+    // The machine's first non-loopback IPv4 address, empty when there is none.
+    QString OwnAddress() const;
+    QString OwnHostName() const;
+    // Names the TCP/IP layer and its version.
+    QString StackDescription() const;
+    // The process's limit on open sockets, at most 32767.
+    int SocketLimit() const;
+
+signals:
+    void Connect();
+    void Disconnect();
+    void Read(int DataLength, bool IsUrgent);
+    void LastError(int ErrorCode, const QString& ErrorString);
+    void Timeout(int Status);
+    void Accept(qintptr SocketId);
+
+private:
+    class Private;
+    std::unique_ptr<Private> d;
+};

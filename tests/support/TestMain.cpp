@@ -1,0 +1,79 @@
+#include "TestMain.h"
+
+#include "RecordingPlatform.h"
+#include "app/Settings.h"
+
+#include <QApplication>
+#include <QLocale>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <vector>
+
+namespace {
+std::vector<std::function<std::unique_ptr<QObject>()>>& registry()
+{
+    static std::vector<std::function<std::unique_ptr<QObject>()>> tests;
+    return tests;
+}
+
+RecordingPlatform* g_recording = nullptr;
+QString g_settingsFolder;
+} // namespace
+
+namespace TestSupport {
+void registerTest(std::function<std::unique_ptr<QObject>()> factory)
+{
+    registry().push_back(std::move(factory));
+}
+
+void clearSettings()
+{
+    for (const QString& application : {kAppName, kMakerRegister}) {
+        QSettings store(QSettings::NativeFormat, QSettings::UserScope, application);
+        store.clear();
+        store.sync();
+    }
+}
+
+QString settingsFolder()
+{
+    return g_settingsFolder;
+}
+} // namespace TestSupport
+
+RecordingPlatform& recordingPlatform()
+{
+    return *g_recording;
+}
+
+RecordingPlatform& freshPlatform()
+{
+    *g_recording = RecordingPlatform();
+    return *g_recording;
+}
+
+int main(int argc, char** argv)
+{
+    // Never touch the real user's settings, never need a display.
+    QTemporaryDir settings;
+    qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
+    g_settingsFolder = settings.path();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QLocale::setDefault(QLocale::c());
+
+    QApplication app(argc, argv);
+    RecordingPlatform recording;
+    g_recording = &recording;
+    setPlatform(&recording);
+
+    int failures = 0;
+    for (const auto& factory : registry()) {
+        std::unique_ptr<QObject> test = factory();
+        failures += QTest::qExec(test.get(), argc, argv);
+    }
+    setPlatform(nullptr);
+    return failures == 0 ? 0 : 1;
+}
