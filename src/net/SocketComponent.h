@@ -47,7 +47,7 @@ class SocketComponent : public QObject
     Q_DISABLE_COPY_MOVE(SocketComponent)
 
 public:
-    enum OperationCode { Connect = 2, Listen = 3, Close = 7 };
+    enum OperationCode { OpConnect = 2, OpListen = 3, OpClose = 7 };
 
     explicit SocketComponent(const SocketOptions& options = {}, QObject* parent = nullptr);
     ~SocketComponent() override;
