@@ -1,0 +1,27 @@
+#pragma once
+
+#include "net/SocketComponent.h"
+
+#include <QString>
+
+// The author's links and the relay that feedback mail goes through.
+inline const QString kAuthorHomePage = QStringLiteral("https://www.example.org/yarbo/");
+inline const QString kAuthorHomePageShort = QStringLiteral("www.example.org");
+inline const QString kAuthorMailbox = QStringLiteral("yarbo@example.org");
+inline const QString kSmtpRelayHost = QStringLiteral("localhost");
+
+// What a run of the program talks to. The program uses the defaults; tests
+// and benchmarks substitute free loopback ports and short limits.
+struct RuntimeConfig
+{
+    static constexpr int kFingerPort = 79;
+
+    // A reply that stays silent for a minute ends the query as timed out.
+    SocketOptions client{30000, 60000, {}, QHostAddress::Any, std::nullopt};
+    // An accepted client that sends nothing for 30 s is dropped.
+    SocketOptions server{30000, 30000, {}, QHostAddress::Any, std::nullopt};
+
+    QString smtpHost = kSmtpRelayHost;
+    int smtpPort = 25;
+    int smtpTimeLimitSeconds = 30;
+};

@@ -1,0 +1,188 @@
+#include "app/Form1.h"
+
+#include "app/Platform.h"
+#include "app/Settings.h"
+#include "app/Twips.h"
+#include "app/finger.h"
+#include "contact/Contact.h"
+#include "server/FingerService.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QMenu>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <QSystemTrayIcon>
+
+#include <cmath>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace {
+#ifdef Q_OS_UNIX
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    // Only async-signal-safe work here: the event loop does the rest.
+    [[maybe_unused]] const auto written = ::write(g_signalPipe[0], &byte, 1);
+}
+#endif
+} // namespace
+
+Form1::Form1(const RuntimeConfig& config, QWidget* parent)
+    : QWidget(parent), quit([] { QCoreApplication::quit(); }), m_config(config)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(kAppTitle);
+
+    mnuBar = new QMenu(QStringLiteral("PopupMenu"), this);
+    mnuBar->setObjectName(QStringLiteral("mnuBar"));
+    auto item = [this](const QString& caption, const char* name) {
+        QAction* action = mnuBar->addAction(caption);
+        action->setObjectName(QLatin1String(name));
+        return action;
+    };
+    auto separator = [this](const char* name) {
+        QAction* action = mnuBar->addSeparator();
+        action->setObjectName(QLatin1String(name));
+        return action;
+    };
+    mnuvisit = item(tr("Visit The Land of Yarbo"), "mnuvisit");
+    mnuYarbo = item(tr("Email Yarbo"), "mnuYarbo");
+    mnudiv = separator("mnudiv");
+    mnuAbout = item(tr("About Finger Quobix"), "mnuAbout");
+    mnudiv1 = separator("mnudiv1");
+    mnufinger = item(tr("Finger..."), "mnufinger");
+    mnuServer = item(tr("Server Setup"), "mnuServer");
+    mnudiv2 = separator("mnudiv2");
+    mnuMain = item(tr("Exit"), "mnuMain");
+
+    connect(mnuvisit, &QAction::triggered, this, [this] { m_finger->contact().openHomePage(); });
+    connect(mnuYarbo, &QAction::triggered, this, [this] { m_finger->contact().mailAuthor(false); });
+    connect(mnuAbout, &QAction::triggered, this, [this] { m_finger->contact().showAbout(false); });
+    connect(mnufinger, &QAction::triggered, this, &Form1::showMainWindow);
+    connect(mnuServer, &QAction::triggered, this, [this] { m_finger->service().showSetup(false); });
+    // Queued, so the menu has closed before the program ends.
+    connect(mnuMain, &QAction::triggered, this, &Form1::Form_QueryUnload, Qt::QueuedConnection);
+
+    // The session ending saves like "Exit" and never holds up the logout.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { Form_QueryUnload(); });
+}
+
+Form1::~Form1()
+{
+#ifdef Q_OS_UNIX
+    if (m_signalNotifier) {
+        std::signal(SIGTERM, SIG_DFL);
+        std::signal(SIGINT, SIG_DFL);
+        ::close(g_signalPipe[0]);
+        ::close(g_signalPipe[1]);
+        g_signalPipe[0] = g_signalPipe[1] = -1;
+    }
+#endif
+}
+
+void Form1::Form_Load()
+{
+    m_tray = new QSystemTrayIcon(this);
+    m_tray->setObjectName(QStringLiteral("pichook"));
+    m_tray->setToolTip(QStringLiteral("Finger Quobix"));
+    m_finger = std::make_unique<finger>(m_config);
+    m_tray->setIcon(m_finger->windowIcon());
+    setWindowIcon(m_finger->windowIcon());
+
+    // Trays that show the menu by themselves (status-notifier trays) get it
+    // from the icon; the busy rule below takes it away while a box is up.
+    if (trayShowsMenu)
+        m_tray->setContextMenu(mnuBar);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        switch (reason) {
+        case QSystemTrayIcon::Trigger: notify(kLeftDown); break;
+        case QSystemTrayIcon::DoubleClick: notify(kLeftDoubleClick); break;
+        case QSystemTrayIcon::Context: notify(kRightUp); break;
+        default: break;
+        }
+    });
+    m_tray->show();
+
+    // Without a tray nothing could show a hidden window again.
+    m_finger->canHideToTray = QSystemTrayIcon::isSystemTrayAvailable();
+    connect(m_finger.get(), &finger::exitWanted, this, &Form1::Form_QueryUnload);
+
+    hide();
+    m_finger->Form_Load();
+}
+
+void Form1::pichook_MouseMove(double x)
+{
+    notify(static_cast<int>(std::lround(x / Twips::perPixelX())));
+}
+
+void Form1::notify(int code)
+{
+    m_lastCode = code;
+    if (m_busy)
+        return;
+    m_busy = true;
+    if (m_tray && trayShowsMenu)
+        m_tray->setContextMenu(nullptr);
+    switch (code) {
+    case kLeftDoubleClick:
+        platform().messageBox(nullptr, QStringLiteral("Hello hello hello"), Platform::Icon::None, kAppTitle);
+        break;
+    case kRightUp:
+        if (!trayShowsMenu)
+            platform().popupMenu(mnuBar, QCursor::pos());
+        break;
+    default:
+        break;
+    }
+    if (m_tray && trayShowsMenu)
+        m_tray->setContextMenu(mnuBar);
+    m_busy = false;
+}
+
+void Form1::showMainWindow()
+{
+    m_finger->showNormal();
+    m_finger->raise();
+    m_finger->activateWindow();
+}
+
+void Form1::Form_QueryUnload()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    if (m_tray)
+        m_tray->hide();
+    m_finger->ExitRequested = true;
+    m_finger->close();
+    quit();
+}
+
+void Form1::watchTerminationSignals()
+{
+#ifdef Q_OS_UNIX
+    if (m_signalNotifier || ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    m_signalNotifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, this);
+    connect(m_signalNotifier, &QSocketNotifier::activated, this, [this] {
+        char byte = 0;
+        [[maybe_unused]] const auto got = ::read(g_signalPipe[1], &byte, 1);
+        Form_QueryUnload();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+#endif
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "app/Config.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QMenu;
+class QSocketNotifier;
+class QSystemTrayIcon;
+class finger;
+
+// The hidden tray form: it owns the tray icon and its menu, starts the main
+// window and ends the program.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Form1)
+
+public:
+    // Tray notification codes: the mouse messages the icon reports.
+    static constexpr int kLeftDown = 513;
+    static constexpr int kLeftDoubleClick = 515;
+    static constexpr int kRightUp = 517;
+
+    explicit Form1(const RuntimeConfig& config = {}, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Program start: the icon, then the main window and its start-up.
+    void Form_Load();
+    // Program end: removes the icon, saves through the main window's close, quits.
+    void Form_QueryUnload();
+    // A notification from the tray icon; x carries the mouse message in twips.
+    void pichook_MouseMove(double x);
+    void notify(int code);
+
+    finger* mainWindow() const { return m_finger.get(); }
+    QSystemTrayIcon* trayIcon() const { return m_tray; }
+    QMenu* trayMenu() const { return mnuBar; }
+    int lastCode() const { return m_lastCode; }
+    bool isNotifying() const { return m_busy; }
+    bool hasEnded() const { return m_ended; }
+
+    // Whether the tray shows the icon's menu by itself (so the program does not pop it up).
+    bool trayShowsMenu = true;
+    // How the program really ends; tests replace it.
+    std::function<void()> quit;
+
+    // Ends the program through the exit path when SIGTERM or SIGINT arrives.
+    void watchTerminationSignals();
+
+    QMenu* mnuBar;
+    QAction* mnuvisit;
+    QAction* mnuYarbo;
+    QAction* mnudiv;
+    QAction* mnuAbout;
+    QAction* mnudiv1;
+    QAction* mnufinger;
+    QAction* mnuServer;
+    QAction* mnudiv2;
+    QAction* mnuMain;
+
+private:
+    void showMainWindow();
+
+    RuntimeConfig m_config;
+    std::unique_ptr<finger> m_finger;
+    QSystemTrayIcon* m_tray = nullptr;
+    QSocketNotifier* m_signalNotifier = nullptr;
+    int m_lastCode = 0;
+    bool m_busy = false;
+    bool m_ended = false;
+};

@@ -1,0 +1,352 @@
+#include "app/finger.h"
+
+#include "app/Platform.h"
+#include "app/ReplyBox.h"
+#include "app/StatusLine.h"
+#include "app/Text.h"
+#include "app/Twips.h"
+#include "client/FingerClient.h"
+#include "contact/Contact.h"
+#include "net/SocketComponent.h"
+#include "output/Transcript.h"
+#include "server/FingerService.h"
+
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+// Design-time client area and the reply box's fixed top, in twips.
+constexpr int kClientWidth = 7065;
+constexpr int kClientHeight = 3945;
+constexpr int kStatusHeight = 270;
+constexpr int kReplyTop = 630;
+// The frame and caption that the resize rule's outer size includes, for
+// window systems that report no decoration of their own.
+constexpr int kNominalFrameWidth = 120;
+constexpr int kNominalFrameHeight = 420;
+
+QIcon programIcon()
+{
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::black);
+    painter.setPen(QPen(QColor(0, 160, 0), 2));
+    painter.drawRoundedRect(QRectF(1, 1, 30, 30), 5, 5);
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setPixelSize(22);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(QColor(0, 255, 0));
+    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("F"));
+    return QIcon(pixmap);
+}
+} // namespace
+
+finger::finger(const RuntimeConfig& config, QWidget* parent) : QMainWindow(parent), m_config(config)
+{
+    setObjectName(QStringLiteral("finger"));
+    setWindowTitle(kAppTitle);
+    setWindowIcon(programIcon());
+    createControls();
+    createMenus();
+
+    m_client = std::make_unique<FingerClient>(*this);
+    m_service = std::make_unique<FingerService>(*this);
+    m_transcript = std::make_unique<Transcript>(*this);
+    m_contact = std::make_unique<Contact>(this, m_config);
+
+    connect(mnuSave, &QAction::triggered, this, [this] { m_transcript->mnuSave_Click(); });
+    connect(mnuPrint, &QAction::triggered, this, [this] { m_transcript->mnuPrint_Click(); });
+    connect(mnuHost, &QAction::triggered, this, [this] { m_client->mnuHost_Click(); });
+    connect(mnuServer, &QAction::triggered, this, [this] { m_service->showSetup(true); });
+    connect(mnuEmail, &QAction::triggered, this, [this] { m_contact->mailAuthor(true); });
+    connect(mnuAboutYarbo, &QAction::triggered, this, [this] { m_contact->openHomePage(); });
+    connect(mnuAbout, &QAction::triggered, this, [this] { m_contact->showAbout(true); });
+}
+
+finger::~finger() = default;
+
+void finger::createControls()
+{
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("clientArea"));
+    setCentralWidget(client);
+
+    auto place = [](QWidget* widget, const char* name, int left, int top, int width, int height) {
+        widget->setObjectName(QLatin1String(name));
+        widget->setGeometry(Twips::toPixels(left, top, width, height));
+    };
+
+    Label1_0 = new QLabel(tr("Hostname:"), client);
+    place(Label1_0, "Label1_0", 120, 40, 765, 195);
+    text2 = new QComboBox(client);
+    text2->setEditable(true);
+    text2->setInsertPolicy(QComboBox::NoInsert);
+    place(text2, "text2", 120, 240, 1930, 315);
+    Label1_1 = new QLabel(tr("Username (optional):"), client);
+    place(Label1_1, "Label1_1", 2160, 45, 1455, 195);
+    Text3 = new QLineEdit(client);
+    place(Text3, "Text3", 2160, 240, 1935, 315);
+    Command1 = new QPushButton(tr("Short &Finger"), client);
+    place(Command1, "Command1", 4200, 240, 1095, 300);
+    Command3 = new QPushButton(tr("Long Fi&nger"), client);
+    place(Command3, "Command3", 5400, 240, 1095, 300);
+    Frame1 = new QFrame(client);
+    Frame1->setFrameShape(QFrame::HLine);
+    Frame1->setFrameShadow(QFrame::Sunken);
+    place(Frame1, "Frame1", -80, 0, 7500, 30);
+    text1 = new ReplyBox(client);
+    place(text1, "text1", 0, kReplyTop, 7080, 3045);
+
+    for (QWidget* label : {static_cast<QWidget*>(Label1_0), static_cast<QWidget*>(Label1_1),
+                           static_cast<QWidget*>(Frame1)})
+        label->setFocusPolicy(Qt::NoFocus);
+    // The user box has the focus first; Tab then visits the buttons, the reply and the host box.
+    setTabOrder(Text3, Command1);
+    setTabOrder(Command1, Command3);
+    setTabOrder(Command3, text1);
+    setTabOrder(text1, text2);
+
+    StatusBar1 = new StatusLine(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    setStatusBar(StatusBar1);
+
+    finger_socket = new SocketComponent(m_config.client, this);
+    finger_socket->setObjectName(QStringLiteral("finger_socket"));
+
+    client->setMinimumSize(1, 1);
+    const int menuHeight = menuBar()->sizeHint().height();
+    resize(Twips::toPixelsX(kClientWidth), menuHeight + Twips::toPixelsY(kClientHeight));
+    StatusBar1->setFixedHeight(std::max(Twips::toPixelsY(kStatusHeight), StatusBar1->sizeHint().height()));
+}
+
+void finger::createMenus()
+{
+    auto action = [this](QMenu* menu, const QString& caption, const char* name) {
+        QAction* item = menu->addAction(caption);
+        item->setObjectName(QLatin1String(name));
+        return item;
+    };
+
+    mnuFile = menuBar()->addMenu(tr("&File"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnuSave = action(mnuFile, tr("Save &As..."), "mnuSave");
+    mnuPrint = action(mnuFile, tr("&Print"), "mnuPrint");
+    mnuFile->addSeparator()->setObjectName(QStringLiteral("mnudiv1"));
+    mnuHide = action(mnuFile, tr("Hi&de"), "mnuHide");
+
+    mnuEdit = menuBar()->addMenu(tr("&Edit"));
+    mnuEdit->setObjectName(QStringLiteral("mnuEdit"));
+    mnuCopy = action(mnuEdit, tr("&Copy"), "mnuCopy");
+    mnuCopy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    mnuSelect = action(mnuEdit, tr("Selec&t All"), "mnuSelect");
+    mnuSelect->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+
+    mnuSetup = menuBar()->addMenu(tr("&Setup"));
+    mnuSetup->setObjectName(QStringLiteral("mnuSetup"));
+    mnuHost = action(mnuSetup, tr("&Hostnames.."), "mnuHost");
+    mnuServer = action(mnuSetup, tr("Ser&ver"), "mnuServer");
+
+    mnuHelp = menuBar()->addMenu(tr("&Help"));
+    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    mnuYarbo = mnuHelp->addMenu(tr("&Yarbo on the Web"));
+    mnuYarbo->setObjectName(QStringLiteral("mnuYarbo"));
+    mnuEmail = action(mnuYarbo, tr("Email Yarbo"), "mnuEmail");
+    mnuAboutYarbo = action(mnuYarbo, tr("Visit the Land of Yarbo"), "mnuAboutYarbo");
+    mnuAbout = action(mnuHelp, tr("&About Finger Quobix"), "mnuAbout");
+
+    connect(mnuFile, &QMenu::aboutToShow, this, &finger::mnuFile_Click);
+    connect(mnuEdit, &QMenu::aboutToShow, this, &finger::mnuEdit_Click);
+    connect(mnuSetup, &QMenu::aboutToShow, this, &finger::mnuSetup_Click);
+    connect(mnuHelp, &QMenu::aboutToShow, this, &finger::mnuHelp_Click);
+    connect(mnuCopy, &QAction::triggered, this, &finger::mnuCopy_Click);
+    connect(mnuSelect, &QAction::triggered, this, &finger::mnuSelect_Click);
+    connect(mnuHide, &QAction::triggered, this, &finger::mnuHide_Click);
+}
+
+void finger::Form_Load()
+{
+    const QSize screen = platform().screenSize();
+    const QSize outer = frameGeometry().size();
+    move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
+
+    registerInstalledProgram();
+
+    Command1->setEnabled(false);
+    Command3->setEnabled(false);
+    setStatusText(QStringLiteral("Loading TCP/IP & System information"));
+    setBusy(true);
+
+    QString ownAddress = finger_socket->OwnAddress();
+    if (trimBlanks(ownAddress).isEmpty())
+        ownAddress = QStringLiteral("127.0.0.1");
+    appendLine(QStringLiteral("Local Address: ") + ownAddress);
+    appendLine(QStringLiteral("Local Hostname: ") + finger_socket->OwnHostName());
+    appendLine(QStringLiteral("Winsock: ") + finger_socket->StackDescription());
+    appendLine(QStringLiteral("Max Sockets Available: ")
+               + QString::number(static_cast<qint16>(std::min(finger_socket->SocketLimit(), 32767))));
+    appendLine(QString());
+    appendLine(QStringLiteral("Finger Client Ready!"));
+    appendLine(QStringLiteral("Starting Finger Server"));
+
+    initFinger(m_profile, m_hostTable);
+    m_service->ConfigFingerServer();
+    m_client->fillHostBox(m_hostTable);
+
+    Command1->setEnabled(true);
+    Command3->setEnabled(true);
+    setBusy(false);
+    setStatusText(QStringLiteral("Finger Quobix is ready for action!"));
+    show();
+}
+
+void finger::appendLine(const QString& line)
+{
+    text1->append(line + QStringLiteral("\r\n"));
+}
+
+bool finger::isBusy() const
+{
+    return testAttribute(Qt::WA_SetCursor) && cursor().shape() == Qt::WaitCursor;
+}
+
+void finger::setBusy(bool busy)
+{
+    if (busy)
+        setCursor(Qt::WaitCursor);
+    else
+        unsetCursor();
+}
+
+QString finger::statusText() const
+{
+    return StatusBar1->text();
+}
+
+void finger::setStatusText(const QString& text)
+{
+    StatusBar1->setText(text);
+}
+
+QSize finger::outerSizeTwips() const
+{
+    QSize outer = frameGeometry().size();
+    const QSize inner = size();
+    if (outer == inner)
+        outer += QSize(Twips::toPixelsX(kNominalFrameWidth), Twips::toPixelsY(kNominalFrameHeight));
+    return QSize(Twips::fromPixelsX(outer.width()), Twips::fromPixelsY(outer.height()));
+}
+
+void finger::Form_Resize()
+{
+    if (isMinimized())
+        return; // changeEvent hides a minimised window
+    const QSize outer = outerSizeTwips();
+    // A window made tiny keeps a reply box of at least one pixel; its text is never touched.
+    const int replyWidth = std::max(outer.width() - 100, 1);
+    const int replyHeight = std::max(outer.height() - (kReplyTop + 1000), 1);
+    text1->setGeometry(0, Twips::toPixelsY(kReplyTop), std::max(Twips::toPixelsX(replyWidth), 1),
+                       std::max(Twips::toPixelsY(replyHeight), 1));
+    Frame1->resize(Twips::toPixelsX(outer.width() + 500), Frame1->height());
+}
+
+void finger::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void finger::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !isMinimized() || !canHideToTray)
+        return;
+    // Minimising hides to the tray; the next show comes back at normal size.
+    QTimer::singleShot(0, this, [this] {
+        hide();
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    });
+}
+
+void finger::mnuFile_Click()
+{
+    const bool enable = !isBusy() && text1->length() > 0;
+    mnuSave->setEnabled(enable);
+    // A second print run while one is under way is refused.
+    mnuPrint->setEnabled(enable && !m_transcript->isPrinting());
+}
+
+void finger::mnuEdit_Click()
+{
+    if (isBusy() || text1->length() == 0) {
+        mnuCopy->setEnabled(false);
+        mnuSelect->setEnabled(false);
+        return;
+    }
+    mnuCopy->setEnabled(text1->selLength() > 0);
+    mnuSelect->setEnabled(true);
+}
+
+void finger::mnuSetup_Click()
+{
+    mnuServer->setEnabled(!isBusy());
+}
+
+void finger::mnuHelp_Click()
+{
+    mnuAbout->setEnabled(!isBusy());
+}
+
+void finger::mnuCopy_Click()
+{
+    text1->setFocus();
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(text1->selectedText());
+}
+
+void finger::mnuSelect_Click()
+{
+    text1->setFocus();
+    text1->setSelection(0, text1->length());
+}
+
+void finger::mnuHide_Click()
+{
+    hide();
+}
+
+void finger::closeEvent(QCloseEvent* event)
+{
+    Form_QueryUnload(event);
+}
+
+void finger::Form_QueryUnload(QCloseEvent* event)
+{
+    if (!ExitRequested) {
+        event->ignore();
+        if (canHideToTray) {
+            hide();
+        } else {
+            // Without a tray nothing could bring the window back: closing ends the program.
+            QTimer::singleShot(0, this, &finger::exitWanted);
+        }
+        return;
+    }
+    m_client->captureHostBox(m_hostTable);
+    saveFinger(m_profile, m_hostTable);
+    event->accept();
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "app/Config.h"
+
+#include <QObject>
+
+class QWidget;
+
+// The author's links, the About box and the feedback mail form.
+class Contact : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Contact)
+
+public:
+    Contact(QWidget* mainWindow, const RuntimeConfig& config);
+    ~Contact() override;
+
+    // Opens the author's home page, or says that no browser could be started.
+    void openHomePage();
+    // Starts a mail to the author; the feedback form (modal or not) when that fails.
+    void mailAuthor(bool modal);
+    void showAbout(bool modal);
+
+private:
+    QWidget* m_mainWindow;
+    RuntimeConfig m_config;
+};

@@ -1,0 +1,259 @@
+#include "ProgramHarness.h"
+#include "RecordingPlatform.h"
+#include "TestMain.h"
+#include "app/ReplyBox.h"
+#include "app/Settings.h"
+#include "app/Twips.h"
+#include "net/SocketComponent.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QFile>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using TestSupport::startProgram;
+
+namespace {
+QStringList lines(const QString& text)
+{
+    return text.split(QStringLiteral("\r\n"));
+}
+} // namespace
+
+class LifeTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        TestSupport::clearSettings();
+        freshPlatform();
+    }
+
+    void startupReportsTheMachineAndEndsReady()
+    {
+        RuntimeConfig config = TestSupport::testConfig();
+        config.client.ownAddress = QStringLiteral("192.0.2.7");
+        auto program = startProgram(config);
+        finger& w = program->window();
+        const SocketComponent& socket = *w.finger_socket;
+        const QStringList report = lines(w.text1->text()).mid(0, 7);
+        QCOMPARE(report, (QStringList{"Local Address: 192.0.2.7", "Local Hostname: " + socket.OwnHostName(),
+                                      "Winsock: " + socket.StackDescription(),
+                                      "Max Sockets Available: " + QString::number(socket.SocketLimit()), "",
+                                      "Finger Client Ready!", "Starting Finger Server"}));
+        QCOMPARE(w.statusText(), QString("Finger Quobix is ready for action!"));
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.isBusy());
+        QVERIFY(w.Command1->isEnabled() && w.Command3->isEnabled());
+        QCOMPARE(Settings::read(kMakerRegister, "Installed Apps", "App Description1"), kAppTitle);
+        QVERIFY(Settings::read(kMakerRegister, "Installed Apps", "App1").endsWith(".exe"));
+    }
+
+    void blankAddressFallsBackToLoopback_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("empty") << "";
+        QTest::newRow("blanks") << "   ";
+    }
+    void blankAddressFallsBackToLoopback()
+    {
+        QFETCH(QString, address);
+        RuntimeConfig config = TestSupport::testConfig();
+        config.client.ownAddress = address;
+        auto program = startProgram(config);
+        QVERIFY(program->window().text1->text().startsWith("Local Address: 127.0.0.1\r\n"));
+    }
+
+    void startupFillsHostBoxFromSettings()
+    {
+        Settings::write(kAppName, "Setup", "Host List0", "first.example");
+        Settings::write(kAppName, "Setup", "Host List3", "second.example");
+        auto program = startProgram();
+        QComboBox* box = program->window().text2;
+        QCOMPARE(box->count(), 2);
+        QCOMPARE(box->currentText(), QString("first.example"));
+    }
+
+    void trayDoubleClickGreetsAndBlocksTheMenuWhileUp()
+    {
+        auto program = startProgram();
+        Form1& tray = *program->tray;
+        RecordingPlatform& recorder = recordingPlatform();
+        int menusWhileUp = -1;
+        recorder.whileBoxUp = [&](const RecordingPlatform::Box&) {
+            tray.pichook_MouseMove(Form1::kRightUp * Twips::perPixelX());
+            menusWhileUp = recorder.menusShown.size();
+        };
+        tray.pichook_MouseMove(Form1::kLeftDoubleClick * Twips::perPixelX());
+        QCOMPARE(recorder.boxes.size(), 1);
+        QCOMPARE(recorder.boxes[0].text, QString("Hello hello hello"));
+        QCOMPARE(recorder.boxes[0].caption, QString("Finger Quobix 2.2"));
+        QCOMPARE(menusWhileUp, 0);
+        QCOMPARE(tray.lastCode(), Form1::kRightUp);
+
+        recorder.whileBoxUp = nullptr;
+        tray.pichook_MouseMove(Form1::kRightUp * Twips::perPixelX());
+        QCOMPARE(recorder.menusShown.size(), 1);
+        QCOMPARE(recorder.menusShown[0], tray.trayMenu());
+        tray.notify(Form1::kLeftDown);
+        QCOMPARE(recorder.boxes.size(), 1);
+    }
+
+    void trayShowingItsOwnMenuLosesItWhileBusy()
+    {
+        auto program = startProgram();
+        Form1& tray = *program->tray;
+        tray.trayShowsMenu = true;
+        tray.trayIcon()->setContextMenu(tray.trayMenu());
+        QMenu* menuWhileUp = tray.trayMenu();
+        recordingPlatform().whileBoxUp = [&](const RecordingPlatform::Box&) {
+            menuWhileUp = tray.trayIcon()->contextMenu();
+        };
+        tray.notify(Form1::kLeftDoubleClick);
+        QCOMPARE(menuWhileUp, nullptr);
+        QCOMPARE(tray.trayIcon()->contextMenu(), tray.trayMenu());
+        tray.notify(Form1::kRightUp);
+        QVERIFY(recordingPlatform().menusShown.isEmpty());
+    }
+
+    void trayMenuHasItsItemsInOrder()
+    {
+        auto program = startProgram();
+        QStringList captions;
+        for (QAction* item : program->tray->trayMenu()->actions())
+            captions << (item->isSeparator() ? QStringLiteral("-") : item->text());
+        QCOMPARE(captions, (QStringList{"Visit The Land of Yarbo", "Email Yarbo", "-", "About Finger Quobix", "-",
+                                        "Finger...", "Server Setup", "-", "Exit"}));
+        QCOMPARE(program->tray->trayIcon()->toolTip(), QString("Finger Quobix"));
+    }
+
+    void hidingKeepsContentsAndFingerShowsThemAgain()
+    {
+        auto program = startProgram();
+        finger& w = program->window();
+        w.Text3->setText("joe");
+        const QByteArray text = w.text1->data();
+
+        QVERIFY(!w.close());
+        QVERIFY(!w.isVisible());
+        program->tray->mnufinger->trigger();
+        QVERIFY(w.isVisible());
+
+        w.mnuHide->trigger();
+        QVERIFY(!w.isVisible());
+        program->tray->mnufinger->trigger();
+
+        w.showMinimized();
+        QTRY_VERIFY(!w.isVisible());
+        QVERIFY(!w.isMinimized());
+        program->tray->mnufinger->trigger();
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.isMinimized());
+
+        QCOMPARE(w.text1->data(), text);
+        QCOMPARE(w.Text3->text(), QString("joe"));
+        QCOMPARE(w.statusText(), QString("Finger Quobix is ready for action!"));
+        QCOMPARE(program->quitCalls, 0);
+    }
+
+    void exitCapturesHostBoxAndSaves_data()
+    {
+        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<QStringList>("box");
+        QTest::addColumn<QStringList>("saved");
+        QTest::newRow("empty box keeps the table") << QStringList{"a", "", "b"} << QStringList{}
+                                                   << QStringList{"a", "", "b"};
+        QStringList twenty;
+        for (int n = 0; n < 20; ++n)
+            twenty << QStringLiteral("h%1").arg(n);
+        QTest::newRow("full box") << QStringList{"old"} << twenty << twenty;
+        QTest::newRow("shorter box clears the rest")
+            << QStringList{"a", "b", "c"} << QStringList{"new", "a"} << QStringList{"new", "a"};
+    }
+    void exitCapturesHostBoxAndSaves()
+    {
+        QFETCH(QStringList, stored);
+        QFETCH(QStringList, box);
+        QFETCH(QStringList, saved);
+        for (int n = 0; n < stored.size(); ++n)
+            Settings::write(kAppName, "Setup", QStringLiteral("Host List%1").arg(n), stored[n]);
+        auto program = startProgram();
+        finger& w = program->window();
+        w.text2->clear();
+        w.text2->addItems(box);
+        w.profile().name = "Ann Example";
+
+        program->tray->mnuMain->trigger();
+        QTRY_COMPARE(program->quitCalls, 1);
+        QVERIFY(program->tray->hasEnded());
+        QVERIFY(!program->tray->trayIcon()->isVisible());
+        QVERIFY(w.ExitRequested);
+        QVERIFY(!w.isVisible());
+        for (int n = 0; n < 20; ++n)
+            QCOMPARE(Settings::read(kAppName, "Setup", QStringLiteral("Host List%1").arg(n)), saved.value(n));
+        QCOMPARE(Settings::read(kAppName, "Finger", "Real Name"), QString("Ann Example"));
+    }
+
+    void withoutTrayClosingEndsTheProgram()
+    {
+        auto program = startProgram(TestSupport::testConfig(), false);
+        finger& w = program->window();
+        w.text2->addItem("kept.example");
+        w.close();
+        QTRY_COMPARE(program->quitCalls, 1);
+        QCOMPARE(Settings::read(kAppName, "Setup", "Host List0"), QString("kept.example"));
+
+        // Minimising without a tray is an ordinary minimise.
+        auto second = startProgram(TestSupport::testConfig(), false);
+        second->window().showMinimized();
+        QTest::qWait(50);
+        QVERIFY(second->window().isVisible());
+    }
+
+    void terminationSignalSavesSettings()
+    {
+        const QString binary = QStringLiteral(FINGER_QUOBIX_BINARY);
+        QVERIFY2(QFile::exists(binary), qPrintable(binary));
+        QTemporaryDir home;
+        const QString config = home.path() + "/config";
+        {
+            QSettings store(config + "/Finger Quobix.conf", QSettings::IniFormat);
+            store.setValue("Finger/Real Name", "Ann Example");
+            store.setValue("Setup/Host List0", "a.example");
+            store.setValue("Setup/Host List5", "b.example");
+        }
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(env);
+        process.start(binary, {});
+        QVERIFY(process.waitForStarted());
+        // Registration is the first thing start-up writes.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(config + "/Tesselwick Solutions.conf"), 10000);
+        QTest::qWait(300);
+        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+
+        QSettings store(config + "/Finger Quobix.conf", QSettings::IniFormat);
+        QCOMPARE(store.value("Finger/Real Name").toString(), QString("Ann Example"));
+        // The host box closed the gap; only the exit save writes that.
+        QCOMPARE(store.value("Setup/Host List1").toString(), QString("b.example"));
+        QCOMPARE(store.value("Setup/Host List5").toString(), QString());
+    }
+};
+
+static TestRegistration<LifeTest> registration;
+#include "LifeTest.moc"

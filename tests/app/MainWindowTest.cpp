@@ -1,0 +1,144 @@
+#include "ProgramHarness.h"
+#include "RecordingPlatform.h"
+#include "TestMain.h"
+#include "app/ReplyBox.h"
+#include "app/StatusLine.h"
+#include "app/Twips.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+
+using TestSupport::startProgram;
+
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TestSupport::Program> m_program;
+    finger& window() { return m_program->window(); }
+
+private slots:
+    void init()
+    {
+        TestSupport::clearSettings();
+        freshPlatform();
+        m_program = startProgram();
+    }
+    void cleanup() { m_program.reset(); }
+
+    void controlsCarryTheirNamesAndCaptions()
+    {
+        finger& w = window();
+        QCOMPARE(w.windowTitle(), QString("Finger Quobix 2.2"));
+        QCOMPARE(w.findChild<QPushButton*>("Command1")->text(), QString("Short &Finger"));
+        QCOMPARE(w.findChild<QPushButton*>("Command3")->text(), QString("Long Fi&nger"));
+        QVERIFY(w.findChild<QComboBox*>("text2")->isEditable());
+        QVERIFY(w.findChild<QLineEdit*>("Text3"));
+        QVERIFY(w.findChild<ReplyBox*>("text1"));
+        QVERIFY(w.findChild<StatusLine*>("StatusBar1"));
+        const QRect button = w.Command1->geometry();
+        QCOMPARE(button, Twips::toPixels(4200, 240, 1095, 300));
+        QStringList captions;
+        for (QAction* item : w.mnuFile->actions())
+            captions << item->text();
+        QCOMPARE(captions, (QStringList{"Save &As...", "&Print", "", "Hi&de"}));
+        QCOMPARE(w.mnuCopy->shortcut(), QKeySequence("Ctrl+C"));
+        QCOMPARE(w.mnuSelect->shortcut(), QKeySequence("Ctrl+A"));
+    }
+
+    void menuEnabling_data()
+    {
+        QTest::addColumn<bool>("busy");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("select");
+        // Expected: save/print, copy, select all, server, about.
+        QTest::addColumn<QList<bool>>("expected");
+        QTest::newRow("idle, empty") << false << "" << false << QList<bool>{false, false, false, true, true};
+        QTest::newRow("idle, text, no selection")
+            << false << "reply\r\n" << false << QList<bool>{true, false, true, true, true};
+        QTest::newRow("idle, text, selection") << false << "reply\r\n" << true << QList<bool>{true, true, true, true, true};
+        QTest::newRow("busy, text, selection")
+            << true << "reply\r\n" << true << QList<bool>{false, false, false, false, false};
+    }
+    void menuEnabling()
+    {
+        QFETCH(bool, busy);
+        QFETCH(QString, text);
+        QFETCH(bool, select);
+        QFETCH(QList<bool>, expected);
+        finger& w = window();
+        w.text1->setText(text);
+        if (select)
+            w.text1->setSelection(0, 3);
+        w.setBusy(busy);
+        for (QMenu* menu : {w.mnuFile, w.mnuEdit, w.mnuSetup, w.mnuHelp})
+            emit menu->aboutToShow();
+        QCOMPARE(w.mnuSave->isEnabled(), expected[0]);
+        QCOMPARE(w.mnuPrint->isEnabled(), expected[0]);
+        QCOMPARE(w.mnuCopy->isEnabled(), expected[1]);
+        QCOMPARE(w.mnuSelect->isEnabled(), expected[2]);
+        QCOMPARE(w.mnuServer->isEnabled(), expected[3]);
+        QCOMPARE(w.mnuAbout->isEnabled(), expected[4]);
+        // Items the rules never name stay enabled.
+        QVERIFY(w.mnuHide->isEnabled() && w.mnuHost->isEnabled() && w.mnuEmail->isEnabled());
+    }
+
+    void selectAllThenCopyReplacesClipboard()
+    {
+        finger& w = window();
+        w.text1->setText(QString::fromLatin1("line one\r\nline\0two", 18));
+        w.mnuSelect->trigger();
+        QCOMPARE(w.text1->selStart(), 0);
+        QCOMPARE(w.text1->selLength(), w.text1->length());
+        emit w.mnuEdit->aboutToShow();
+        QVERIFY(w.mnuCopy->isEnabled());
+        w.mnuCopy->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), w.text1->text());
+    }
+
+    void copyWithEmptySelectionEmptiesClipboard()
+    {
+        finger& w = window();
+        QGuiApplication::clipboard()->setText("something older");
+        w.text1->setText("reply");
+        w.text1->setSelection(2, 0);
+        w.mnuCopy_Click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString());
+    }
+
+    void resizeFollowsOuterSize()
+    {
+        finger& w = window();
+        const int before = w.text1->width();
+        const int left = w.text1->x();
+        w.resize(w.width() + Twips::toPixelsX(1000), w.height());
+        QCOMPARE(w.text1->x(), left);
+        QCOMPARE(w.text1->x(), 0);
+        QVERIFY(qAbs(w.text1->width() - before - Twips::toPixelsX(1000)) <= 1);
+        QCOMPARE(Twips::fromPixelsY(w.text1->y()), 630);
+        const QSize outer = w.outerSizeTwips();
+        QVERIFY(qAbs(Twips::fromPixelsX(w.text1->width()) - (outer.width() - 100)) <= 15);
+        QVERIFY(qAbs(Twips::fromPixelsY(w.text1->height()) - (outer.height() - 1630)) <= 15);
+        QVERIFY(w.Frame1->width() > w.width());
+    }
+
+    void tinyWindowKeepsPositiveSizesAndText()
+    {
+        finger& w = window();
+        const QByteArray before = w.text1->data();
+        w.resize(1, 1);
+        w.Form_Resize();
+        QVERIFY(w.text1->width() >= 1);
+        QVERIFY(w.text1->height() >= 1);
+        QCOMPARE(w.text1->data(), before);
+    }
+};
+
+static TestRegistration<MainWindowTest> registration;
+#include "MainWindowTest.moc"

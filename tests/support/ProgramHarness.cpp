@@ -1,0 +1,23 @@
+#include "ProgramHarness.h"
+
+namespace TestSupport {
+RuntimeConfig testConfig()
+{
+    RuntimeConfig config;
+    config.server.listenAddress = QHostAddress::LocalHost;
+    config.server.portMap.insert(RuntimeConfig::kFingerPort, 0);
+    return config;
+}
+
+std::unique_ptr<Program> startProgram(const RuntimeConfig& config, bool trayAvailable)
+{
+    auto program = std::make_unique<Program>();
+    program->tray = std::make_unique<Form1>(config);
+    program->tray->trayShowsMenu = false;
+    Program* raw = program.get();
+    program->tray->quit = [raw] { ++raw->quitCalls; };
+    program->tray->Form_Load();
+    program->window().canHideToTray = trayAvailable;
+    return program;
+}
+} // namespace TestSupport

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "app/Config.h"
+#include "app/Form1.h"
+#include "app/finger.h"
+
+#include <memory>
+
+// Starts the whole program in-process: the tray form, the main window and its
+// start-up, with the finger server on a free loopback port instead of 79.
+namespace TestSupport {
+RuntimeConfig testConfig();
+
+struct Program
+{
+    std::unique_ptr<Form1> tray;
+    int quitCalls = 0;
+
+    finger& window() const { return *tray->mainWindow(); }
+};
+
+// trayAvailable: whether closing and minimising may hide the main window.
+std::unique_ptr<Program> startProgram(const RuntimeConfig& config = testConfig(), bool trayAvailable = true);
+} // namespace TestSupport
