@@ -1,0 +1,471 @@
+#include "TestMain.h"
+#include "app/ReplyBox.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+using Blocks = QList<QByteArray>;
+
+// Cells the view has drawn something in, scanned over the given columns of one line.
+QList<qsizetype> inkedColumns(ReplyBox& box, qsizetype line, qsizetype from, qsizetype to)
+{
+    box.viewport()->repaint();
+    const QImage image = box.viewport()->grab().toImage();
+    const QRgb base = box.palette().color(QPalette::Base).rgb();
+    QList<qsizetype> inked;
+    for (qsizetype column = from; column < to; ++column) {
+        const QPointF corner = box.cellPosition(line, column);
+        const QRect cell = QRectF(corner, QSizeF(box.charWidth(), box.lineHeight())).toAlignedRect()
+                               .adjusted(1, 0, -1, 0); // neighbours' antialiasing stays out
+        bool ink = false;
+        for (int y = cell.top(); y <= cell.bottom() && !ink; ++y)
+            for (int x = cell.left(); x <= cell.right() && !ink; ++x)
+                ink = image.rect().contains(x, y) && image.pixel(x, y) != base;
+        if (ink)
+            inked.append(column);
+    }
+    return inked;
+}
+
+// A point in the left quarter of a character cell: the caret lands before it.
+QPoint pointAt(const ReplyBox& box, qsizetype line, qsizetype column)
+{
+    return (box.cellPosition(line, column) + QPointF(box.charWidth() / 4, box.lineHeight() / 2.0)).toPoint();
+}
+} // namespace
+
+class ReplyBoxTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void lineIndexFollowsEveryBreakKind_data();
+    void lineIndexFollowsEveryBreakKind();
+    void crAtBlockEndAndLfAtNextStartAreOneBreak();
+    void keepsEveryByte();
+    void columnsExpandTabs_data();
+    void columnsExpandTabs();
+    void columnsInLongLinesWithTabs();
+    void setSelectionClampsAndSignals_data();
+    void setSelectionClampsAndSignals();
+    void selectAllAndClear();
+    void keysMoveAndExtendTheCaret_data();
+    void keysMoveAndExtendTheCaret();
+    void typingNeverEditsAndCopyKeysPassOn();
+    void mouseSelects();
+    void paintsTabsAndControlsInTheirCells_data();
+    void paintsTabsAndControlsInTheirCells();
+    void hugeLineStaysFast_data();
+    void hugeLineStaysFast();
+};
+
+void ReplyBoxTest::lineIndexFollowsEveryBreakKind_data()
+{
+    QTest::addColumn<Blocks>("blocks");
+    QTest::addColumn<Blocks>("lines");
+
+    QTest::newRow("empty text is one line") << Blocks{} << Blocks{""};
+    QTest::newRow("CR LF") << Blocks{"a\r\nb"} << Blocks{"a", "b"};
+    QTest::newRow("bare LF") << Blocks{"a\nb"} << Blocks{"a", "b"};
+    QTest::newRow("lone CR") << Blocks{"a\rb"} << Blocks{"a", "b"};
+    QTest::newRow("CR and LF split over two blocks") << Blocks{"a\r", "\nb"} << Blocks{"a", "b"};
+    QTest::newRow("LF then CR are two breaks") << Blocks{"a\n\rb"} << Blocks{"a", "", "b"};
+    QTest::newRow("CR then CR LF") << Blocks{"a\r\r\nb"} << Blocks{"a", "", "b"};
+    QTest::newRow("LF split after LF") << Blocks{"a\n", "\nb"} << Blocks{"a", "", "b"};
+    QTest::newRow("ends in CR LF") << Blocks{"a\r\n"} << Blocks{"a", ""};
+    QTest::newRow("ends in lone CR") << Blocks{"a\r"} << Blocks{"a", ""};
+    QTest::newRow("only breaks") << Blocks{"\r\n\n\r"} << Blocks{"", "", "", ""};
+    QTest::newRow("one byte a block") << Blocks{"x", "\r", "\n", "y", "\r", "\r", "z", "\n", "\r", "\n"}
+                                      << Blocks{"x", "y", "", "z", "", ""};
+    QTest::newRow("a line spread over blocks") << Blocks{"ab", "cd", "e\r\nf"} << Blocks{"abcde", "f"};
+}
+
+void ReplyBoxTest::lineIndexFollowsEveryBreakKind()
+{
+    QFETCH(Blocks, blocks);
+    QFETCH(Blocks, lines);
+
+    ReplyBox box;
+    QByteArray all;
+    for (const QByteArray& block : blocks) {
+        box.append(block);
+        all += block;
+    }
+    QCOMPARE(box.data(), all);
+    Blocks seen;
+    for (qsizetype line = 0; line < box.lineCount(); ++line)
+        seen.append(box.lineText(line));
+    QCOMPARE(seen, lines);
+
+    // The same text given at once is indexed the same way.
+    ReplyBox whole;
+    whole.setData(all);
+    QCOMPARE(whole.lineCount(), box.lineCount());
+    for (qsizetype line = 0; line < box.lineCount(); ++line)
+        QCOMPARE(whole.lineStart(line), box.lineStart(line));
+}
+
+void ReplyBoxTest::crAtBlockEndAndLfAtNextStartAreOneBreak()
+{
+    ReplyBox box;
+    box.append(QByteArray("a\r"));
+    QCOMPARE(box.lineCount(), 2);
+    QCOMPARE(box.lineText(1), QByteArray());
+    box.append(QByteArray("\n"));
+    QCOMPARE(box.lineCount(), 2);
+    QCOMPARE(box.lineStart(1), 3);
+    box.append(QByteArray("b"));
+    QCOMPARE(box.lineText(1), QByteArray("b"));
+}
+
+void ReplyBoxTest::keepsEveryByte()
+{
+    ReplyBox box;
+    const QByteArray bytes("nul\0cr\rff\xff" "crlf\r\nlf\n\x1b[2J\x7f\x80", 26);
+    box.append(bytes.left(10));
+    box.append(bytes.mid(10));
+    QCOMPARE(box.data(), bytes);
+    QCOMPARE(box.length(), bytes.size());
+    QCOMPARE(box.text().at(3), QChar(0));
+    QCOMPARE(box.text().at(9), QChar(0xFF));
+
+    box.selectAll();
+    QCOMPARE(box.selectedText(), QString::fromLatin1(bytes));
+
+    // Text set as a string keeps its Latin-1 characters byte for byte too.
+    box.setText(QString::fromLatin1(bytes));
+    QCOMPARE(box.data(), bytes);
+}
+
+void ReplyBoxTest::columnsExpandTabs_data()
+{
+    QTest::addColumn<Blocks>("blocks");
+    QTest::addColumn<qsizetype>("widest");
+
+    QTest::newRow("plain") << Blocks{"abc\r\nde"} << qsizetype(3);
+    QTest::newRow("tab at start") << Blocks{"\tx"} << qsizetype(9);
+    QTest::newRow("tab after 8") << Blocks{"12345678\tx"} << qsizetype(17);
+    QTest::newRow("controls take one column") << Blocks{QByteArray("\0\x01\x1b", 3)} << qsizetype(3);
+    QTest::newRow("line grown over blocks") << Blocks{"abc", "def\n", "x"} << qsizetype(6);
+    QTest::newRow("tab in a later block") << Blocks{"ab", "\tc"} << qsizetype(9);
+    QTest::newRow("widest is not the last") << Blocks{"longest line\nshort"} << qsizetype(12);
+}
+
+void ReplyBoxTest::columnsExpandTabs()
+{
+    QFETCH(Blocks, blocks);
+    QFETCH(qsizetype, widest);
+
+    ReplyBox box;
+    for (const QByteArray& block : blocks)
+        box.append(block);
+    QCOMPARE(box.widestLine(), widest);
+    // The end of the widest line sits at that column.
+    qsizetype widestEnd = 0;
+    for (qsizetype line = 0; line < box.lineCount(); ++line)
+        widestEnd = std::max(widestEnd, box.columnOf(box.lineEnd(line)));
+    QCOMPARE(widestEnd, widest);
+}
+
+void ReplyBoxTest::columnsInLongLinesWithTabs()
+{
+    // Tabs scattered through a line far longer than the view, arriving in odd blocks.
+    QByteArray line;
+    for (int i = 0; i < 20000; ++i)
+        line += (i % 97 == 5 || i % 1013 == 0) ? '\t' : char('a' + i % 26);
+    ReplyBox box;
+    box.append(QByteArray("first\r\n"));
+    for (qsizetype at = 0; at < line.size(); at += 777)
+        box.append(line.mid(at, 777));
+    box.append(QByteArray("\r\nlast"));
+
+    QList<qsizetype> columnOfByte;
+    qsizetype column = 0;
+    for (char c : line) {
+        columnOfByte.append(column);
+        column = c == '\t' ? (column / 8 + 1) * 8 : column + 1;
+    }
+    const qsizetype start = box.lineStart(1);
+    for (qsizetype i = 0; i < line.size(); i += 37)
+        QCOMPARE(box.columnOf(start + i), columnOfByte.at(i));
+    QCOMPARE(box.columnOf(box.lineEnd(1)), column);
+    QCOMPARE(box.widestLine(), column);
+
+    // A click far to the right lands on the character drawn there.
+    box.resize(400, 200);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    for (qsizetype i : {qsizetype(4200), qsizetype(12345), qsizetype(19990)}) {
+        box.setSelection(start + i, 0);
+        QTest::mouseClick(box.viewport(), Qt::LeftButton, {}, pointAt(box, 1, columnOfByte.at(i)));
+        QCOMPARE(box.caretPosition(), start + i);
+    }
+}
+
+void ReplyBoxTest::setSelectionClampsAndSignals_data()
+{
+    QTest::addColumn<qsizetype>("start");
+    QTest::addColumn<qsizetype>("length");
+    QTest::addColumn<qsizetype>("selStart");
+    QTest::addColumn<qsizetype>("selLength");
+    QTest::addColumn<QString>("selected");
+
+    // The text is "one\r\ntwo".
+    QTest::newRow("inside") << qsizetype(1) << qsizetype(2) << qsizetype(1) << qsizetype(2) << "ne";
+    QTest::newRow("across the break") << qsizetype(2) << qsizetype(4) << qsizetype(2) << qsizetype(4)
+                                      << "e\r\nt";
+    QTest::newRow("length past the end") << qsizetype(6) << qsizetype(50) << qsizetype(6) << qsizetype(2)
+                                         << "wo";
+    QTest::newRow("start past the end") << qsizetype(99) << qsizetype(3) << qsizetype(8) << qsizetype(0) << "";
+    QTest::newRow("negative start") << qsizetype(-4) << qsizetype(2) << qsizetype(0) << qsizetype(2) << "on";
+    QTest::newRow("negative length") << qsizetype(5) << qsizetype(-3) << qsizetype(2) << qsizetype(3)
+                                     << "e\r\n";
+}
+
+void ReplyBoxTest::setSelectionClampsAndSignals()
+{
+    QFETCH(qsizetype, start);
+    QFETCH(qsizetype, length);
+    QFETCH(qsizetype, selStart);
+    QFETCH(qsizetype, selLength);
+    QFETCH(QString, selected);
+
+    ReplyBox box;
+    box.append(QByteArray("one\r\ntwo"));
+    QSignalSpy changed(&box, &ReplyBox::selectionChanged);
+    box.setSelection(start, length);
+    QCOMPARE(box.selStart(), selStart);
+    QCOMPARE(box.selLength(), selLength);
+    QCOMPARE(box.selectedText(), selected);
+    QCOMPARE(changed.count(), 1);
+    box.setSelection(start, length);
+    QCOMPARE(changed.count(), 1);
+}
+
+void ReplyBoxTest::selectAllAndClear()
+{
+    ReplyBox box;
+    box.append(QByteArray("abc\r\n"));
+    box.selectAll();
+    QCOMPARE(box.selStart(), 0);
+    QCOMPARE(box.selLength(), 5);
+
+    // Appending keeps the selection where it was.
+    box.append(QByteArray("def"));
+    QCOMPARE(box.selectedText(), QStringLiteral("abc\r\n"));
+
+    QSignalSpy changed(&box, &ReplyBox::selectionChanged);
+    box.clear();
+    QCOMPARE(box.length(), 0);
+    QCOMPARE(box.lineCount(), 1);
+    QCOMPARE(box.widestLine(), 0);
+    QCOMPARE(box.selStart(), 0);
+    QCOMPARE(box.selLength(), 0);
+    QCOMPARE(changed.count(), 1);
+
+    box.setText(QStringLiteral("x\ny"));
+    QCOMPARE(box.lineCount(), 2);
+    box.selectAll();
+    QCOMPARE(box.selectedText(), QStringLiteral("x\ny"));
+}
+
+void ReplyBoxTest::keysMoveAndExtendTheCaret_data()
+{
+    QTest::addColumn<qsizetype>("caret");
+    QTest::addColumn<QList<int>>("keys"); // key | modifiers
+    QTest::addColumn<qsizetype>("anchor");
+    QTest::addColumn<qsizetype>("newCaret");
+
+    // The text: "alpha\r\nbe\tta\rgamma\n" (lines start at 0, 7, 13; end at 5, 12, 18).
+    const int shift = int(Qt::ShiftModifier);
+    const int control = int(Qt::ControlModifier);
+    QTest::newRow("shift right thrice") << qsizetype(0) << QList<int>{Qt::Key_Right | shift, Qt::Key_Right | shift,
+                                                                       Qt::Key_Right | shift}
+                                        << qsizetype(0) << qsizetype(3);
+    QTest::newRow("right steps over CR LF") << qsizetype(5) << QList<int>{Qt::Key_Right} << qsizetype(7)
+                                            << qsizetype(7);
+    QTest::newRow("shift left over CR LF") << qsizetype(7) << QList<int>{Qt::Key_Left | shift} << qsizetype(7)
+                                           << qsizetype(5);
+    QTest::newRow("shift end") << qsizetype(1) << QList<int>{Qt::Key_End | shift} << qsizetype(1) << qsizetype(5);
+    // Column 3 of "alpha" falls inside the tab of "be<tab>ta": nearer its start.
+    QTest::newRow("shift down into a tab") << qsizetype(3) << QList<int>{Qt::Key_Down | shift} << qsizetype(3)
+                                           << qsizetype(9);
+    QTest::newRow("down keeps the column") << qsizetype(4) << QList<int>{Qt::Key_Down, Qt::Key_Down}
+                                           << qsizetype(17) << qsizetype(17);
+    QTest::newRow("goal column survives a tab") << qsizetype(13 + 5) << QList<int>{Qt::Key_Up, Qt::Key_Up}
+                                            << qsizetype(5) << qsizetype(5);
+    QTest::newRow("up on the first line") << qsizetype(2) << QList<int>{Qt::Key_Up} << qsizetype(2)
+                                          << qsizetype(2);
+    QTest::newRow("ctrl shift end") << qsizetype(2) << QList<int>{Qt::Key_End | shift | control} << qsizetype(2)
+                                    << qsizetype(19);
+    QTest::newRow("moving without shift drops the selection")
+        << qsizetype(0) << QList<int>{Qt::Key_Right | shift, Qt::Key_Right} << qsizetype(2) << qsizetype(2);
+    QTest::newRow("shift page down") << qsizetype(0) << QList<int>{Qt::Key_PageDown | shift} << qsizetype(0)
+                                     << qsizetype(19);
+    QTest::newRow("page up") << qsizetype(19) << QList<int>{Qt::Key_PageUp} << qsizetype(0) << qsizetype(0);
+}
+
+void ReplyBoxTest::keysMoveAndExtendTheCaret()
+{
+    QFETCH(qsizetype, caret);
+    QFETCH(QList<int>, keys);
+    QFETCH(qsizetype, anchor);
+    QFETCH(qsizetype, newCaret);
+
+    ReplyBox box;
+    box.resize(400, 200);
+    box.append(QByteArray("alpha\r\nbe\tta\rgamma\n"));
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    box.setSelection(caret, 0);
+    for (int key : keys)
+        QTest::keyClick(&box, Qt::Key(key & ~Qt::KeyboardModifierMask),
+                        Qt::KeyboardModifiers(key & Qt::KeyboardModifierMask));
+    QCOMPARE(box.anchorPosition(), anchor);
+    QCOMPARE(box.caretPosition(), newCaret);
+    QCOMPARE(box.selStart(), std::min(anchor, newCaret));
+    QCOMPARE(box.selLength(), std::abs(newCaret - anchor));
+}
+
+void ReplyBoxTest::typingNeverEditsAndCopyKeysPassOn()
+{
+    ReplyBox box;
+    const QByteArray text("keep\r\nme");
+    box.append(text);
+    box.setSelection(1, 2);
+    QTest::keyClicks(&box, QStringLiteral("typed"));
+    for (Qt::Key key : {Qt::Key_Backspace, Qt::Key_Delete, Qt::Key_Return, Qt::Key_Tab, Qt::Key_Space})
+        QTest::keyClick(&box, key);
+    QTest::keyClick(&box, Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(&box, Qt::Key_X, Qt::ControlModifier);
+    QCOMPARE(box.data(), text);
+
+    // The window's Copy and Select All shortcuts must see these keys.
+    for (Qt::Key key : {Qt::Key_C, Qt::Key_A}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::ControlModifier);
+        QApplication::sendEvent(&box, &press);
+        QVERIFY(!press.isAccepted());
+    }
+    QCOMPARE(box.selStart(), 1);
+    QCOMPARE(box.selLength(), 2);
+}
+
+void ReplyBoxTest::mouseSelects()
+{
+    ReplyBox box;
+    box.resize(400, 200);
+    box.append(QByteArray("first line\r\nsecond words here\nx"));
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QWidget* view = box.viewport();
+    const qsizetype second = box.lineStart(1);
+
+    QTest::mouseClick(view, Qt::LeftButton, {}, pointAt(box, 1, 3));
+    QCOMPARE(box.caretPosition(), second + 3);
+    QCOMPARE(box.selLength(), 0);
+    QVERIFY(box.hasFocus());
+    // The right part of a character puts the caret after it.
+    const QPointF rightPart = box.cellPosition(1, 3) + QPointF(box.charWidth() * 0.8, box.lineHeight() / 2.0);
+    QTest::mouseClick(view, Qt::LeftButton, {}, rightPart.toPoint());
+    QCOMPARE(box.caretPosition(), second + 4);
+
+    QTest::mouseClick(view, Qt::LeftButton, Qt::ShiftModifier, pointAt(box, 0, 6));
+    QCOMPARE(box.selStart(), 6);
+    QCOMPARE(box.selectedText(), QStringLiteral("line\r\nseco"));
+
+    // Dragging from a character past the end of a line selects to that line end.
+    QTest::mousePress(view, Qt::LeftButton, {}, pointAt(box, 0, 1));
+    QTest::mouseMove(view, pointAt(box, 1, 2));
+    QTest::mouseMove(view, pointAt(box, 0, 40));
+    QTest::mouseRelease(view, Qt::LeftButton, {}, pointAt(box, 0, 40));
+    QCOMPARE(box.selectedText(), QStringLiteral("irst line"));
+
+    // A click below the last line goes to that line.
+    QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(5, view->height() - 2));
+    QCOMPARE(box.caretPosition(), box.lineStart(2));
+
+    QTest::mouseDClick(view, Qt::LeftButton, {}, pointAt(box, 1, 9));
+    QCOMPARE(box.selectedText(), QStringLiteral("words"));
+}
+
+void ReplyBoxTest::paintsTabsAndControlsInTheirCells_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<qsizetype>("scrollTo");
+    QTest::addColumn<QList<qsizetype>>("inked");
+
+    QTest::newRow("tab to column 8") << QByteArray("A\tB C") << qsizetype(0) << QList<qsizetype>{0, 8, 10};
+    QTest::newRow("tab after 8") << QByteArray("12345678\tZ") << qsizetype(0)
+                                 << QList<qsizetype>{0, 1, 2, 3, 4, 5, 6, 7, 16};
+    QTest::newRow("controls are visible") << QByteArray("\0 \x01 \x1b \x7f \x85", 9) << qsizetype(0)
+                                          << QList<qsizetype>{0, 2, 4, 6, 8};
+    QTest::newRow("latin-1 and soft hyphen") << QByteArray("\xe9 \xff \xad") << qsizetype(0)
+                                             << QList<qsizetype>{0, 2, 4};
+    QTest::newRow("line ends draw nothing") << QByteArray("a\r\nb") << qsizetype(0) << QList<qsizetype>{0};
+    QTest::newRow("scrolled far right") << QByteArray(5000, ' ') + "X Y" + QByteArray(40, ' ')
+                                        << qsizetype(4990) << QList<qsizetype>{5000, 5002};
+    QTest::newRow("scrolled far right after a tab") << "\t" + QByteArray(5000, ' ') + "X Y" + QByteArray(40, ' ')
+                                                    << qsizetype(4995)
+                                                    << QList<qsizetype>{5008, 5010};
+}
+
+void ReplyBoxTest::paintsTabsAndControlsInTheirCells()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(qsizetype, scrollTo);
+    QFETCH(QList<qsizetype>, inked);
+
+    ReplyBox box;
+    box.resize(400, 200);
+    box.append(text);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    box.horizontalScrollBar()->setValue(int(scrollTo));
+    QCOMPARE(box.firstVisibleColumn(), scrollTo);
+    QCOMPARE(inkedColumns(box, 0, scrollTo, scrollTo + 20), inked);
+}
+
+void ReplyBoxTest::hugeLineStaysFast_data()
+{
+    QTest::addColumn<QByteArray>("line");
+
+    QTest::newRow("letters") << QByteArray(4 << 20, 'x');
+    QByteArray tabbed(4 << 20, 'y');
+    tabbed[0] = '\t';
+    QTest::newRow("with a tab") << tabbed;
+    QTest::newRow("control characters") << QByteArray(4 << 20, '\x01');
+}
+
+void ReplyBoxTest::hugeLineStaysFast()
+{
+    QFETCH(QByteArray, line);
+
+    // A guard against the view laying out a whole line; the figures are in bench_replybox.
+    ReplyBox box;
+    box.resize(600, 300);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QElapsedTimer timer;
+    timer.start();
+    box.append(line);
+    box.viewport()->repaint();
+    box.setSelection(box.length() - 10, 10);
+    box.viewport()->repaint();
+    box.horizontalScrollBar()->setValue(box.horizontalScrollBar()->maximum() / 2);
+    QTest::mouseClick(box.viewport(), Qt::LeftButton, Qt::ShiftModifier, QPoint(100, 5));
+    box.viewport()->repaint();
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QStringLiteral("took %1 ms").arg(timer.elapsed())));
+    QCOMPARE(box.lineCount(), 1);
+    QCOMPARE(box.length(), line.size());
+    QVERIFY(box.selLength() > (1 << 20));
+}
+
+static TestRegistration<ReplyBoxTest> registration;
+
+#include "ReplyBoxTest.moc"
