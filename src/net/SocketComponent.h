@@ -72,14 +72,21 @@ public:
     bool OptionA() const;
     bool OptionB() const;
     bool OptionC() const;
-    // Takes over the pending connection named by an Accept event's SocketId.
+    // Takes over the pending connection named by an Accept event's SocketId;
+    // only a descriptor announced by Accept and not yet taken is accepted.
     void setAcceptHandle(qintptr socketId);
     void setWriteCount(qint64 count);
-    // Sends the first WriteCount characters of data.
+    // Sends the first WriteCount characters of data (all of it when WriteCount
+    // is 0 or more than its length). Dropped when not connected.
     void setWriteData(const QString& data);
     void setReadCount(qint64 count);
-    // Up to ReadCount bytes of what has arrived, one character per byte.
+    // Up to ReadCount bytes of what has arrived (all of it when ReadCount is
+    // 0), one character per byte.
     QString ReadData();
+
+    // Listener only: while paused the kernel's backlog holds new clients.
+    void pauseAccepting();
+    void resumeAccepting();
 
     // Values.
     bool ConnectedState() const;
@@ -91,7 +98,8 @@ public:
     // The port really listened on (after the port map; the kernel's choice for 0).
     int LocalPort() const;
 
-    // The machine's first non-loopback IPv4 address, empty when there is none.
+    // The machine's first non-loopback IPv4 address (or SocketOptions::ownAddress),
+    // empty when there is none.
     QString OwnAddress() const;
     QString OwnHostName() const;
     // Names the TCP/IP layer and its version.
