@@ -8,9 +8,8 @@
 #include <QTcpSocket>
 #include <QTest>
 
-#include <functional>
+#include <algorithm>
 #include <utility>
-#include <memory>
 
 #if defined(Q_OS_LINUX)
 #include <linux/capability.h>
@@ -47,7 +46,7 @@ struct Recorder
     qsizetype dataAtDisconnect = -1;
     int largestRead = 0;
 
-    explicit Recorder(SocketComponent& s, bool takeData = true)
+    explicit Recorder(SocketComponent& s)
     {
         QObject::connect(&s, &SocketComponent::Connect, &s, [this] { events << "Connect"; });
         QObject::connect(&s, &SocketComponent::Disconnect, &s, [this] {
@@ -57,10 +56,8 @@ struct Recorder
         QObject::connect(&s, &SocketComponent::Timeout, &s, [this] { events << "Timeout"; });
         QObject::connect(&s, &SocketComponent::LastError, &s,
                          [this](int code) { events << QStringLiteral("LastError %1").arg(code); });
-        QObject::connect(&s, &SocketComponent::Read, &s, [this, &s, takeData](int length) {
+        QObject::connect(&s, &SocketComponent::Read, &s, [this, &s](int length) {
             largestRead = std::max(largestRead, length);
-            if (!takeData)
-                return;
             s.setReadCount(length);
             data += s.ReadData().toLatin1();
         });
@@ -421,7 +418,7 @@ private slots:
         QCOMPARE(bystander.state(), QAbstractSocket::ConnectedState);
     }
 
-    void pausedListenerLeavesClientsWaiting()
+    void pausedListenerLeavesClientsWaitingAndCloseStopsIt()
     {
         SocketComponent listener(loopbackOptions());
         QSignalSpy accepts(&listener, &SocketComponent::Accept);
@@ -432,6 +429,14 @@ private slots:
         QVERIFY(!accepts.wait(300));
         listener.resumeAccepting();
         QVERIFY(accepts.wait(5000));
+
+        const quint16 port = quint16(listener.LocalPort());
+        listener.setOperation(SocketComponent::OpClose);
+        QTcpSocket late;
+        QSignalSpy refused(&late, &QAbstractSocket::errorOccurred);
+        late.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(refused.wait(5000));
+        QCOMPARE(late.error(), QAbstractSocket::ConnectionRefusedError);
     }
 
     void closeIsQuietAndPeerSeesEnd()
