@@ -53,6 +53,8 @@ public:
     ~SocketComponent() override;
 
     // Settings.
+    // A close is graceful: data already written still reaches the peer, and
+    // no event of that connection follows. A second close does nothing.
     void setOperation(int operation);
     int Operation() const;
     void setFamily(int family);
@@ -73,25 +75,37 @@ public:
     bool OptionB() const;
     bool OptionC() const;
     // Takes over the pending connection named by an Accept event's SocketId.
+    // Must be set while that event is handled: a connection nobody took is
+    // closed when its Accept handlers return, and any other number is refused
+    // with LastError rather than taken.
     void setAcceptHandle(qintptr socketId);
     void setWriteCount(qint64 count);
-    // Sends the first WriteCount characters of data.
+    // Sends the first WriteCount characters of data (all of it when WriteCount
+    // is 0 or more than its length). Dropped when not connected.
     void setWriteData(const QString& data);
     void setReadCount(qint64 count);
-    // Up to ReadCount bytes of what has arrived, one character per byte.
+    // Up to ReadCount bytes of what has arrived (all of it when ReadCount is
+    // 0), one character per byte.
     QString ReadData();
+
+    // Listener only: while paused the kernel's backlog holds new clients.
+    void pauseAccepting();
+    void resumeAccepting();
 
     // Values.
     bool ConnectedState() const;
+    // True while a connect is under way or written data is still queued.
     bool BusyState() const;
     QString TargetHost() const;
     QString TargetAddress() const;
+    // The peer's name by reverse lookup, empty until it arrives or when there is none.
     QString PartnerName() const;
     QString PartnerAddress() const;
     // The port really listened on (after the port map; the kernel's choice for 0).
     int LocalPort() const;
 
-    // The machine's first non-loopback IPv4 address, empty when there is none.
+    // The machine's first non-loopback IPv4 address (or SocketOptions::ownAddress),
+    // empty when there is none.
     QString OwnAddress() const;
     QString OwnHostName() const;
     // Names the TCP/IP layer and its version.
@@ -100,6 +114,8 @@ public:
     int SocketLimit() const;
 
 signals:
+    // Disconnect follows the last Read of the connection; a connection the
+    // peer reset ends with LastError 24054 instead.
     void Connect();
     void Disconnect();
     void Read(int DataLength, bool IsUrgent);
