@@ -90,6 +90,13 @@ Form1::~Form1()
 
 void Form1::Form_Load()
 {
+    // The windows were laid out for an 8-point sans serif; its metric twin keeps captions whole.
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+    font.setPointSizeF(8.25);
+    QApplication::setFont(font);
+
     m_tray = new QSystemTrayIcon(this);
     m_tray->setObjectName(QStringLiteral("pichook"));
     m_tray->setToolTip(QStringLiteral("Finger Quobix"));

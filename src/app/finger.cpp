@@ -111,9 +111,12 @@ void finger::createControls()
     text1 = new ReplyBox(client);
     place(text1, "text1", 0, kReplyTop, 7080, 3045);
 
-    for (QWidget* label : {static_cast<QWidget*>(Label1_0), static_cast<QWidget*>(Label1_1),
-                           static_cast<QWidget*>(Frame1)})
+    for (QLabel* label : {Label1_0, Label1_1}) {
         label->setFocusPolicy(Qt::NoFocus);
+        // Fonts here run a little wider than the ones the layout was made for; never clip a caption.
+        label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+    }
+    Frame1->setFocusPolicy(Qt::NoFocus);
     // The user box has the focus first; Tab then visits the buttons, the reply and the host box.
     setTabOrder(Text3, Command1);
     setTabOrder(Command1, Command3);
