@@ -193,6 +193,7 @@ private slots:
         w.text2->clear();
         w.text2->addItems(box);
         w.profile().name = "Ann Example";
+        w.mnuHide->trigger(); // "Exit" usually comes while the window sits hidden in the tray
 
         program->tray->mnuMain->trigger();
         QTRY_COMPARE(program->quitCalls, 1);
