@@ -108,12 +108,6 @@ void About::cmdOK_Click()
     close();
 }
 
-void About::reject()
-{
-    // Escape closes the box the way OK does.
-    close();
-}
-
 void About::Label5_Click(int Index)
 {
     if (Index == 0)

@@ -41,5 +41,4 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void reject() override;
 };
