@@ -89,6 +89,32 @@ QString toCrLf(const QString& text)
     return out;
 }
 
+QString wrapLongLines(const QString& text, qsizetype limit)
+{
+    QString out;
+    out.reserve(text.size() + 2 * (text.size() / limit));
+    const QStringList lines = text.split(kCrLf);
+    for (qsizetype n = 0; n < lines.size(); ++n) {
+        if (n > 0)
+            out += kCrLf;
+        QStringView rest(lines[n]);
+        while (rest.size() > limit) {
+            qsizetype cut = limit;
+            for (qsizetype i = limit - 1; i > 0; --i) {
+                if (rest[i] == QLatin1Char(' ') || rest[i] == QLatin1Char('\t')) {
+                    cut = i + 1;
+                    break;
+                }
+            }
+            out += rest.left(cut);
+            out += kCrLf;
+            rest = rest.mid(cut);
+        }
+        out += rest;
+    }
+    return out;
+}
+
 QStringList blocks(const QString& text, qsizetype size)
 {
     QStringList result;
@@ -251,7 +277,8 @@ void SendForm::sendBtn_Click()
     QString failure;
     {
         const SendingState sending(SendBtn);
-        QString body = MailText::toCrLf(message) + kCrLf;
+        // Relays refuse or break up longer lines; breaking them here keeps every word.
+        QString body = MailText::wrapLongLines(MailText::toCrLf(message)) + kCrLf;
         failure = SendMailMessage(kAuthorMailbox, from, kSubject, body);
     }
     if (!failure.isEmpty()) {

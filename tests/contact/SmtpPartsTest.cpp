@@ -129,6 +129,31 @@ private slots:
         QCOMPARE(MailText::toCrLf(typed), sent);
     }
 
+    void longLinesBreakAtBlanks_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("short lines untouched") << "abc\r\ndef" << 10 << "abc\r\ndef";
+        QTest::newRow("exactly the limit") << "aaaaaaaaaa" << 10 << "aaaaaaaaaa";
+        QTest::newRow("after the last blank") << "aaaa bbbb cccc" << 10 << "aaaa bbbb \r\ncccc";
+        QTest::newRow("tab counts as blank") << "aaaa\tbbbbbbb" << 10 << "aaaa\t\r\nbbbbbbb";
+        QTest::newRow("no blank: at the limit") << "aaaaaaaaaaaa" << 10 << "aaaaaaaaaa\r\naa";
+        QTest::newRow("several pieces") << QString(25, 'x') << 10
+                                        << QString(10, 'x') + "\r\n" + QString(10, 'x') + "\r\n" + QString(5, 'x');
+        QTest::newRow("leading blank only") << " aaaaaaaaaaaa" << 10 << " aaaaaaaaa\r\naaa";
+        QTest::newRow("each line alone") << "aaaa bbbb cccc\r\nshort" << 10 << "aaaa bbbb \r\ncccc\r\nshort";
+        QTest::newRow("mail limit") << QString(2046, 'y') << 998
+                                    << QString(998, 'y') + "\r\n" + QString(998, 'y') + "\r\n" + QString(50, 'y');
+    }
+    void longLinesBreakAtBlanks()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, limit);
+        QFETCH(QString, sent);
+        QCOMPARE(MailText::wrapLongLines(text, limit), sent);
+    }
+
     void bodyBlocks_data()
     {
         QTest::addColumn<int>("length");
