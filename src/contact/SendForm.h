@@ -89,10 +89,6 @@ public:
     QString SendMailMessage(const QString& recipient, const QString& sender, const QString& subject,
                             QString& body);
 
-    // The header lines of the last message, slots 0 to 5 in use.
-    const std::array<QString, 11>& headerLines() const { return m_header; }
-    bool wasSent() const { return m_sent; }
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;

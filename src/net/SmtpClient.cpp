@@ -152,6 +152,7 @@ bool SmtpClient::OpenConnection()
     dropConnection();
     m_errorCode = 0;
     m_errorString.clear();
+    m_lastReply = SmtpReply();
 
     m_socket = new QTcpSocket(this);
     const QDeadlineTimer connectDeadline = newDeadline();

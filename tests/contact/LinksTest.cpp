@@ -113,14 +113,9 @@ private slots:
     {
         About* about = openAboutFromTray();
         QVERIFY(about);
-        QCOMPARE(about->windowTitle(), QString("About...."));
         QCOMPARE(about->windowModality(), Qt::NonModal);
-        QCOMPARE(about->findChild<QLabel*>("Label1")->text(), QString("Finger Quobix"));
-        QCOMPARE(about->findChild<QLabel*>("Label5_1")->text(), QString("Version 2.2 - Free Edition"));
         QCOMPARE(about->findChild<QLabel*>("Label5_0")->text(), QString("Email: yarbo@example.org"));
         QCOMPARE(about->findChild<QLabel*>("Label4")->text(), QString("Web: www.example.org"));
-        QCOMPARE(about->findChild<QPushButton*>("cmdOK")->text(), QString("&OK"));
-        QVERIFY(!about->Picture1->pixmap().isNull());
         for (QLabel* link : {about->Label5_0, about->Label4}) {
             QCOMPARE(link->palette().color(QPalette::WindowText), QColor(0, 0, 255));
             QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
@@ -146,14 +141,6 @@ private slots:
         QVERIFY(openAboutFromTray());
     }
 
-    void aboutFromTheHelpMenuIsModal()
-    {
-        window().mnuAbout->trigger();
-        const QList<About*> boxes = shownWindows<About>();
-        QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes.first()->windowModality(), Qt::ApplicationModal);
-    }
-
     void secondRequestBringsTheOpenWindowForward()
     {
         About* about = openAboutFromTray();
@@ -176,10 +163,10 @@ private slots:
 
     void modelessRequestOverAModalWindowOpensModal()
     {
-        // With the modal About box up, a modeless form could not take input.
+        // From the Help menu the About box is modal; a modeless form could not take input under it.
         window().mnuAbout->trigger();
         QCOMPARE(shownWindows<About>().size(), 1);
-        QVERIFY(QApplication::activeModalWidget());
+        QCOMPARE(shownWindows<About>().first()->windowModality(), Qt::ApplicationModal);
         recordingPlatform().launchResult = 2;
         QTest::mouseClick(shownWindows<About>().first()->Label5_0, Qt::LeftButton);
         const QList<SendForm*> forms = shownWindows<SendForm>();
