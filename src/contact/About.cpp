@@ -1,0 +1,138 @@
+#include "contact/About.h"
+
+#include "app/Config.h"
+#include "app/Platform.h"
+#include "app/Twips.h"
+
+#include <QFrame>
+#include <QIcon>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+
+namespace {
+constexpr int kClientWidth = 4980;
+constexpr int kClientHeight = 2265;
+
+// Fonts this machine may lack fall back to a metric twin or a plain sans.
+QFont formFont(const QString& family, double points, bool bold)
+{
+    QFont font;
+    font.setFamilies({family, QStringLiteral("Liberation Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+} // namespace
+
+About::About(const QIcon& icon, QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("About"));
+    setWindowTitle(QStringLiteral("About...."));
+    setFont(formFont(QStringLiteral("MS Sans Serif"), 8, false));
+
+    auto place = [](QWidget* widget, const char* name, int left, int top, int width, int height) {
+        widget->setObjectName(QLatin1String(name));
+        widget->setGeometry(Twips::toPixels(left, top, width, height));
+    };
+    auto label = [this](const QString& text) {
+        auto* item = new QLabel(text, this);
+        item->setTextFormat(Qt::PlainText);
+        return item;
+    };
+
+    Picture1 = new QLabel(this);
+    Picture1->setPixmap(icon.pixmap(Twips::toPixelsX(480), Twips::toPixelsY(480)));
+    place(Picture1, "Picture1", 120, 105, 480, 480);
+    Label1 = label(QStringLiteral("Finger Quobix"));
+    Label1->setFont(formFont(QStringLiteral("Arial"), 14.25, true));
+    place(Label1, "Label1", 720, 105, 1965, 330);
+    cmdOK = new QPushButton(tr("&OK"), this);
+    cmdOK->setDefault(true);
+    place(cmdOK, "cmdOK", 4080, 105, 855, 330);
+    Label5_1 = label(QStringLiteral("Version 2.2 - Free Edition"));
+    Label5_1->setFont(formFont(QStringLiteral("MS Sans Serif"), 9.75, true));
+    place(Label5_1, "Label5_1", 720, 465, 2625, 240);
+    Label6 = label(tr("Copyright \u00A9 1999-2002 Yarbo"));
+    Label6->setFont(formFont(QStringLiteral("MS Sans Serif"), 9.75, true));
+    place(Label6, "Label6", 720, 705, 3855, 270);
+    Label5_0 = label(QStringLiteral("Email: ") + kAuthorMailbox);
+    place(Label5_0, "Label5_0", 240, 1050, 1575, 195);
+    Label4 = label(QStringLiteral("Web: ") + kAuthorHomePageShort);
+    place(Label4, "Label4", 2640, 1050, 2025, 195);
+    Frame1 = new QFrame(this);
+    Frame1->setFrameShape(QFrame::HLine);
+    Frame1->setFrameShadow(QFrame::Sunken);
+    place(Frame1, "Frame1", 0, 1365, 4935, 30);
+    Label2 = label(tr("Warning: this program is protected by copyright law. Copying or passing it on, "
+                      "in whole or in part, without the author's permission is not allowed and may be "
+                      "prosecuted."));
+    Label2->setWordWrap(true);
+    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    place(Label2, "Label2", 60, 1470, 4875, 825);
+    lblPointer = label(QString());
+    lblPointer->setCursor(Qt::PointingHandCursor);
+    lblPointer->setVisible(false);
+    place(lblPointer, "lblPointer", 0, 0, 0, 0);
+
+    for (QLabel* link : {Label5_0, Label4}) {
+        QPalette palette = link->palette();
+        palette.setColor(QPalette::WindowText, QColor(0, 0, 255));
+        link->setPalette(palette);
+    }
+    for (QLabel* clickable : {Label5_0, Label5_1, Label4})
+        clickable->installEventFilter(this);
+
+    // OK comes first in the tab order and has the focus when the box opens.
+    cmdOK->setFocus();
+    connect(cmdOK, &QPushButton::clicked, this, &About::cmdOK_Click);
+
+    setFixedSize(Twips::toPixelsX(kClientWidth), Twips::toPixelsY(kClientHeight));
+    Form_Load();
+}
+
+About::~About() = default;
+
+void About::Form_Load()
+{
+    const QSize screen = platform().screenSize();
+    const QSize outer = frameGeometry().size();
+    move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
+    Label5_0->setCursor(lblPointer->cursor());
+    Label4->setCursor(lblPointer->cursor());
+}
+
+void About::cmdOK_Click()
+{
+    close();
+}
+
+void About::Label5_Click(int Index)
+{
+    if (Index == 0)
+        emit mailLinkClicked();
+}
+
+void About::Label4_Click()
+{
+    emit webLinkClicked();
+}
+
+bool About::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        auto* label = qobject_cast<QLabel*>(watched);
+        if (label && mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) {
+            if (label == Label5_0)
+                Label5_Click(0);
+            else if (label == Label5_1)
+                Label5_Click(1);
+            else if (label == Label4)
+                Label4_Click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}

@@ -1,0 +1,394 @@
+#include "net/SmtpClient.h"
+
+#include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+
+namespace {
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// An address goes between angle brackets on a command line; a line break
+// in it would end the command and start another.
+bool breaksCommandLine(const QString& address)
+{
+    return address.contains(QLatin1Char('\r')) || address.contains(QLatin1Char('\n'))
+           || address.contains(QChar(0));
+}
+
+int remainingMs(const QDeadlineTimer& deadline)
+{
+    return static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 0, std::numeric_limits<int>::max()));
+}
+} // namespace
+
+void SmtpReplyParser::feed(const QByteArray& bytes)
+{
+    m_buffer.append(bytes);
+}
+
+std::optional<SmtpReply> SmtpReplyParser::next()
+{
+    SmtpReply reply;
+    qsizetype pos = 0;
+    for (;;) {
+        const qsizetype lineEnd = m_buffer.indexOf('\n', pos);
+        if (lineEnd < 0) {
+            if (m_buffer.size() <= kMaxReplyBytes)
+                return std::nullopt;
+            reply.lines.append(QString::fromLatin1(m_buffer.left(pos)));
+            m_buffer.clear();
+            return reply;
+        }
+        QByteArray line = m_buffer.mid(pos, lineEnd - pos);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        pos = lineEnd + 1;
+        reply.lines.append(QString::fromLatin1(line));
+
+        const bool wellFormed = line.size() >= 3 && line[0] >= '2' && line[0] <= '5' && isDigit(line[1])
+                                && isDigit(line[2]) && (line.size() == 3 || line[3] == ' ' || line[3] == '-');
+        const int code = wellFormed ? line.left(3).toInt() : 0;
+        if (!wellFormed || (reply.code != 0 && code != reply.code) || pos > kMaxReplyBytes) {
+            reply.code = code;
+            reply.valid = false;
+            m_buffer.remove(0, pos);
+            return reply;
+        }
+        reply.code = code;
+        if (line.size() == 3 || line[3] == ' ') {
+            reply.valid = true;
+            m_buffer.remove(0, pos);
+            return reply;
+        }
+    }
+}
+
+QByteArray SmtpDataEncoder::encode(const QString& block)
+{
+    const QByteArray bytes = block.toLatin1();
+    QByteArray out;
+    out.reserve(bytes.size() + bytes.size() / 32 + 4);
+    for (const char c : bytes) {
+        if (m_pendingCr) {
+            m_pendingCr = false;
+            out.append("\r\n");
+            m_atLineStart = true;
+            if (c == '\n')
+                continue;
+        }
+        if (c == '\r') {
+            // Held back: the LF that completes it may start the next block.
+            m_pendingCr = true;
+            continue;
+        }
+        if (c == '\n') {
+            out.append("\r\n");
+            m_atLineStart = true;
+            continue;
+        }
+        if (m_atLineStart && c == '.')
+            out.append('.');
+        out.append(c);
+        m_atLineStart = false;
+    }
+    return out;
+}
+
+QByteArray SmtpDataEncoder::finish()
+{
+    QByteArray out;
+    if (m_pendingCr || !m_atLineStart)
+        out.append("\r\n");
+    out.append(".\r\n");
+    reset();
+    return out;
+}
+
+void SmtpDataEncoder::reset()
+{
+    m_atLineStart = true;
+    m_pendingCr = false;
+}
+
+SmtpClient::SmtpClient(QObject* parent) : QObject(parent) {}
+
+SmtpClient::~SmtpClient() = default;
+
+QString SmtpClient::formatDate(const QDateTime& when)
+{
+    // Names from fixed tables: the mail standard wants English whatever the locale.
+    static const char* const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const QDateTime t = when.isValid() ? when : QDateTime::currentDateTime();
+    const QDate date = t.date();
+    const QTime time = t.time();
+    const int offsetMinutes = t.offsetFromUtc() / 60;
+    const int absMinutes = std::abs(offsetMinutes);
+    return QString::asprintf("%s, %02d %s %04d %02d:%02d:%02d %c%02d%02d", kDays[date.dayOfWeek() - 1], date.day(),
+                             kMonths[date.month() - 1], date.year(), time.hour(), time.minute(), time.second(),
+                             offsetMinutes < 0 ? '-' : '+', absMinutes / 60, absMinutes % 60);
+}
+
+QString SmtpClient::DateText() const
+{
+    return formatDate(m_clock ? m_clock() : QDateTime::currentDateTime());
+}
+
+bool SmtpClient::IsConnected() const
+{
+    return m_ready && m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+bool SmtpClient::OpenConnection()
+{
+    dropConnection();
+    m_errorCode = 0;
+    m_errorString.clear();
+    m_lastReply = SmtpReply();
+
+    m_socket = new QTcpSocket(this);
+    const QDeadlineTimer connectDeadline = newDeadline();
+    m_socket->connectToHost(m_host, static_cast<quint16>(m_port));
+    if (!m_socket->waitForConnected(remainingMs(connectDeadline)))
+        return failFromSocket(connectDeadline);
+
+    const std::optional<SmtpReply> greeting = readReply(newDeadline());
+    if (!greeting)
+        return false;
+    if (!greeting->isPositive()) {
+        failFromReply(*greeting);
+        dropConnection();
+        return false;
+    }
+
+    std::optional<SmtpReply> hello = command("EHLO " + domainLiteral());
+    if (!hello)
+        return false;
+    // A server that does not know EHLO says so with a 5xx reply; it still knows HELO.
+    if (!hello->isPositive() && hello->code >= 500) {
+        hello = command("HELO " + domainLiteral());
+        if (!hello)
+            return false;
+    }
+    if (!hello->isPositive()) {
+        failFromReply(*hello);
+        dropConnection();
+        return false;
+    }
+    m_ready = true;
+    return true;
+}
+
+bool SmtpClient::BeginMessage()
+{
+    if (!IsConnected())
+        return fail(SmtpError::NotConnected, tr("Not connected to the SMTP server."));
+    if (breaksCommandLine(m_sender))
+        return fail(SmtpError::BadAddress, tr("The sender's address holds a line break."));
+    m_encoder.reset();
+    const std::optional<SmtpReply> reply = command("MAIL FROM:<" + m_sender.toLatin1() + '>');
+    if (!reply)
+        return false;
+    return reply->isPositive() || failFromReply(*reply);
+}
+
+bool SmtpClient::setRecipient(const QString& address)
+{
+    m_recipient = address;
+    if (!IsConnected())
+        return fail(SmtpError::NotConnected, tr("Not connected to the SMTP server."));
+    if (breaksCommandLine(address))
+        return fail(SmtpError::BadAddress, tr("The recipient's address holds a line break."));
+    const std::optional<SmtpReply> reply = command("RCPT TO:<" + address.toLatin1() + '>');
+    if (!reply)
+        return false;
+    return reply->isPositive() || failFromReply(*reply);
+}
+
+bool SmtpClient::startData()
+{
+    const std::optional<SmtpReply> reply = command("DATA");
+    if (!reply)
+        return false;
+    if (!reply->isIntermediate())
+        return failFromReply(*reply);
+    m_inData = true;
+    m_encoder.reset();
+    return true;
+}
+
+bool SmtpClient::setSendData(const QString& block)
+{
+    if (!IsConnected())
+        return fail(SmtpError::NotConnected, tr("Not connected to the SMTP server."));
+    if (!m_inData && !startData())
+        return false;
+    const qsizetype count = std::clamp<qint64>(m_sendCount, 0, block.size());
+    const QByteArray wire = m_encoder.encode(block.left(count));
+    return wire.isEmpty() || writeBytes(wire, newDeadline());
+}
+
+bool SmtpClient::EndMessage()
+{
+    if (!IsConnected())
+        return fail(SmtpError::NotConnected, tr("Not connected to the SMTP server."));
+    if (!m_inData && !startData())
+        return false;
+    const QDeadlineTimer deadline = newDeadline();
+    if (!writeBytes(m_encoder.finish(), deadline))
+        return false;
+    m_inData = false;
+    const std::optional<SmtpReply> reply = readReply(deadline);
+    if (!reply)
+        return false;
+    return reply->isPositive() || failFromReply(*reply);
+}
+
+bool SmtpClient::CloseConnection()
+{
+    if (!m_socket)
+        return true;
+    if (!IsConnected() || m_inData) {
+        dropConnection();
+        return true;
+    }
+    const std::optional<SmtpReply> reply = command("QUIT");
+    if (!reply)
+        return false; // already dropped
+    m_ready = false;
+    m_socket->disconnectFromHost();
+    dropConnection();
+    return reply->isPositive() || failFromReply(*reply);
+}
+
+std::optional<SmtpReply> SmtpClient::command(const QByteArray& line)
+{
+    const QDeadlineTimer deadline = newDeadline();
+    if (!writeBytes(line + "\r\n", deadline))
+        return std::nullopt;
+    return readReply(deadline);
+}
+
+bool SmtpClient::writeBytes(const QByteArray& bytes, const QDeadlineTimer& deadline)
+{
+    if (m_socket->write(bytes) != bytes.size())
+        return failFromSocket(deadline);
+    while (m_socket->bytesToWrite() > 0) {
+        if (!m_socket->waitForBytesWritten(remainingMs(deadline)))
+            return failFromSocket(deadline);
+    }
+    return true;
+}
+
+std::optional<SmtpReply> SmtpClient::readReply(const QDeadlineTimer& deadline)
+{
+    for (;;) {
+        m_parser.feed(m_socket->readAll());
+        if (std::optional<SmtpReply> reply = m_parser.next()) {
+            m_lastReply = *reply;
+            if (reply->valid)
+                return reply;
+            dropConnection();
+            fail(SmtpError::BadReply, tr("The SMTP server sent no valid reply: %1").arg(reply->text()));
+            return std::nullopt;
+        }
+        if (!m_socket->waitForReadyRead(remainingMs(deadline)) && m_socket->bytesAvailable() == 0) {
+            failFromSocket(deadline);
+            return std::nullopt;
+        }
+    }
+}
+
+QDeadlineTimer SmtpClient::newDeadline() const
+{
+    return QDeadlineTimer(std::max(m_timeLimit, 0) * qint64(1000));
+}
+
+bool SmtpClient::fail(int code, const QString& text)
+{
+    m_errorCode = code;
+    m_errorString = text;
+    int response = 0;
+    emit LastError(code, text, &response);
+    return false;
+}
+
+bool SmtpClient::failFromReply(const SmtpReply& reply)
+{
+    return fail(reply.code, reply.text());
+}
+
+bool SmtpClient::failFromSocket(const QDeadlineTimer& deadline)
+{
+    if (!m_socket)
+        return fail(SmtpError::NotConnected, tr("Not connected to the SMTP server."));
+    // A server that answered before it hung up says best what went wrong.
+    m_parser.feed(m_socket->readAll());
+    if (std::optional<SmtpReply> reply = m_parser.next(); reply && reply->valid && !reply->isPositive()) {
+        m_lastReply = *reply;
+        dropConnection();
+        return failFromReply(*reply);
+    }
+
+    const QAbstractSocket::SocketError error = m_socket->error();
+    int code = SmtpError::SocketFailure;
+    QString text;
+    if (error == QAbstractSocket::SocketTimeoutError || deadline.hasExpired()) {
+        code = SmtpError::TimedOut;
+        text = m_socket->state() == QAbstractSocket::ConnectedState
+                   ? tr("The SMTP server did not answer within %1 seconds.").arg(m_timeLimit)
+                   : tr("The SMTP server could not be reached within %1 seconds.").arg(m_timeLimit);
+    } else if (error == QAbstractSocket::ConnectionRefusedError) {
+        code = SmtpError::ConnectionRefused;
+        text = tr("The SMTP server refused the connection.");
+    } else if (error == QAbstractSocket::RemoteHostClosedError) {
+        code = SmtpError::ConnectionReset;
+        text = tr("The SMTP server closed the connection.");
+    } else if (error == QAbstractSocket::HostNotFoundError) {
+        code = SmtpError::HostNotFound;
+        text = tr("The SMTP server's host %1 was not found.").arg(m_host);
+    } else if (error == QAbstractSocket::NetworkError) {
+        code = SmtpError::HostUnreachable;
+        text = tr("The SMTP server cannot be reached.");
+    } else {
+        text = m_socket->errorString();
+    }
+    dropConnection();
+    return fail(code, text);
+}
+
+void SmtpClient::dropConnection()
+{
+    if (m_socket) {
+        // Whatever was not sent is dropped on purpose: a message broken off
+        // inside the data must never be completed by a late end of data.
+        // After QUIT the socket is already closed and this changes nothing.
+        m_socket->abort();
+        m_socket->deleteLater();
+        m_socket = nullptr;
+    }
+    m_ready = false;
+    m_inData = false;
+    m_parser.clear();
+    m_encoder.reset();
+}
+
+QByteArray SmtpClient::domainLiteral() const
+{
+    QHostAddress local = m_socket ? m_socket->localAddress() : QHostAddress(QHostAddress::LocalHost);
+    bool isV4 = false;
+    const quint32 v4 = local.toIPv4Address(&isV4);
+    if (isV4)
+        return '[' + QHostAddress(v4).toString().toLatin1() + ']';
+    if (local.protocol() == QAbstractSocket::IPv6Protocol)
+        return "[IPv6:" + local.toString().toLatin1() + ']';
+    return "[127.0.0.1]";
+}

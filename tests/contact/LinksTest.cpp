@@ -1,0 +1,180 @@
+#include "ProgramHarness.h"
+#include "RecordingPlatform.h"
+#include "TestMain.h"
+#include "contact/About.h"
+#include "contact/SendForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+template<class T>
+QList<T*> shownWindows()
+{
+    QList<T*> found;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* window = qobject_cast<T*>(widget); window && window->isVisible())
+            found.append(window);
+    return found;
+}
+} // namespace
+
+// The About box and the web and mail links from the tray, the Help menu and
+// the About box, with a launcher that fails and one that succeeds.
+class LinksTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TestSupport::Program> m_program;
+    finger& window() { return m_program->window(); }
+    Form1& tray() { return *m_program->tray; }
+
+    About* openAboutFromTray()
+    {
+        tray().mnuAbout->trigger();
+        const QList<About*> boxes = shownWindows<About>();
+        return boxes.size() == 1 ? boxes.first() : nullptr;
+    }
+
+private slots:
+    void init()
+    {
+        TestSupport::clearSettings();
+        freshPlatform();
+        m_program = TestSupport::startProgram();
+    }
+    void cleanup() { m_program.reset(); }
+
+    void linkEntries_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<int>("launchResult");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("browserMessage");
+        // The feedback form afterwards: -1 none, 0 modeless, 1 modal.
+        QTest::addColumn<int>("form");
+        const QString web = QStringLiteral("https://www.example.org/yarbo/");
+        const QString mail = QStringLiteral("mailto:yarbo@example.org");
+        for (int result : {2, 32}) {
+            const bool failed = result < 32;
+            const QByteArray suffix = failed ? " fails" : " opens";
+            QTest::newRow("tray web" + suffix) << "tray web" << result << web << failed << -1;
+            QTest::newRow("menu web" + suffix) << "menu web" << result << web << failed << -1;
+            QTest::newRow("about web" + suffix) << "about web" << result << web << failed << -1;
+            QTest::newRow("tray mail" + suffix) << "tray mail" << result << mail << false << (failed ? 0 : -1);
+            QTest::newRow("menu mail" + suffix) << "menu mail" << result << mail << false << (failed ? 1 : -1);
+            QTest::newRow("about mail" + suffix) << "about mail" << result << mail << false << (failed ? 0 : -1);
+        }
+    }
+    void linkEntries()
+    {
+        QFETCH(QString, entry);
+        QFETCH(int, launchResult);
+        QFETCH(QString, target);
+        QFETCH(bool, browserMessage);
+        QFETCH(int, form);
+        RecordingPlatform& p = recordingPlatform();
+        p.launchResult = launchResult;
+
+        if (entry == "tray web")
+            tray().mnuvisit->trigger();
+        else if (entry == "menu web")
+            window().mnuAboutYarbo->trigger();
+        else if (entry == "tray mail")
+            tray().mnuYarbo->trigger();
+        else if (entry == "menu mail")
+            window().mnuEmail->trigger();
+        else {
+            About* about = openAboutFromTray();
+            QVERIFY(about);
+            QTest::mouseClick(entry == "about web" ? about->Label4 : about->Label5_0, Qt::LeftButton);
+        }
+
+        QCOMPARE(p.launched, QStringList{target});
+        if (browserMessage) {
+            QCOMPARE(p.boxTexts(), QStringList{"Unable to launch the default Web Browser"});
+            QCOMPARE(p.boxes.first().icon, Platform::Icon::Exclamation);
+            QCOMPARE(p.boxes.first().caption, QString());
+        } else {
+            QCOMPARE(p.boxes.size(), 0);
+        }
+        const QList<SendForm*> forms = shownWindows<SendForm>();
+        QCOMPARE(forms.size(), form < 0 ? 0 : 1);
+        if (form >= 0)
+            QCOMPARE(forms.first()->windowModality(), form ? Qt::ApplicationModal : Qt::NonModal);
+    }
+
+    void aboutBoxShowsNameVersionAndLinks()
+    {
+        About* about = openAboutFromTray();
+        QVERIFY(about);
+        QCOMPARE(about->windowModality(), Qt::NonModal);
+        QCOMPARE(about->findChild<QLabel*>("Label5_0")->text(), QString("Email: yarbo@example.org"));
+        QCOMPARE(about->findChild<QLabel*>("Label4")->text(), QString("Web: www.example.org"));
+        for (QLabel* link : {about->Label5_0, about->Label4}) {
+            QCOMPARE(link->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+            QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
+        }
+        QVERIFY(!about->lblPointer->isVisible());
+        QVERIFY(about->Label5_1->cursor().shape() != Qt::PointingHandCursor);
+
+        // The version label belongs to the mail label's group but is no link.
+        recordingPlatform().launchResult = 2;
+        QTest::mouseClick(about->Label5_1, Qt::LeftButton);
+        QVERIFY(recordingPlatform().launched.isEmpty());
+        QVERIFY(shownWindows<SendForm>().isEmpty());
+
+        QPointer<About> watch(about);
+        QTest::mouseClick(about->cmdOK, Qt::LeftButton);
+        QTRY_VERIFY(!watch);
+        // Escape closes it the same way, and the next request opens it afresh.
+        about = openAboutFromTray();
+        QVERIFY(about && about != nullptr);
+        watch = about;
+        QTest::keyClick(about, Qt::Key_Escape);
+        QTRY_VERIFY(!watch);
+        QVERIFY(openAboutFromTray());
+    }
+
+    void secondRequestBringsTheOpenWindowForward()
+    {
+        About* about = openAboutFromTray();
+        QVERIFY(about);
+        tray().mnuAbout->trigger();
+        QCOMPARE(shownWindows<About>(), QList<About*>{about});
+        about->close();
+        QTRY_VERIFY(shownWindows<About>().isEmpty());
+
+        recordingPlatform().launchResult = 2;
+        tray().mnuYarbo->trigger();
+        const QList<SendForm*> forms = shownWindows<SendForm>();
+        QCOMPARE(forms.size(), 1);
+        QTest::keyClicks(forms.first()->msgtext, "half written");
+        tray().mnuYarbo->trigger();
+        window().mnuEmail->trigger();
+        QCOMPARE(shownWindows<SendForm>(), forms);
+        QCOMPARE(forms.first()->msgtext->toPlainText(), QString("half written"));
+    }
+
+    void modelessRequestOverAModalWindowOpensModal()
+    {
+        // From the Help menu the About box is modal; a modeless form could not take input under it.
+        window().mnuAbout->trigger();
+        QCOMPARE(shownWindows<About>().size(), 1);
+        QCOMPARE(shownWindows<About>().first()->windowModality(), Qt::ApplicationModal);
+        recordingPlatform().launchResult = 2;
+        QTest::mouseClick(shownWindows<About>().first()->Label5_0, Qt::LeftButton);
+        const QList<SendForm*> forms = shownWindows<SendForm>();
+        QCOMPARE(forms.size(), 1);
+        QCOMPARE(forms.first()->windowModality(), Qt::ApplicationModal);
+    }
+};
+
+static TestRegistration<LinksTest> registration;
+
+#include "LinksTest.moc"
