@@ -26,6 +26,8 @@ QFont formFont(const QString& family, double points, bool bold)
 }
 } // namespace
 
+#include <algorithm>
+
 About::About(const QIcon& icon, QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("About"));
@@ -80,6 +82,8 @@ About::About(const QIcon& icon, QWidget* parent) : QDialog(parent)
         QPalette palette = link->palette();
         palette.setColor(QPalette::WindowText, QColor(0, 0, 255));
         link->setPalette(palette);
+        // The links show the author's real address; never clip it.
+        link->resize(std::max(link->width(), link->sizeHint().width()), link->height());
     }
     for (QLabel* clickable : {Label5_0, Label5_1, Label4})
         clickable->installEventFilter(this);
