@@ -10,6 +10,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace {
 constexpr int kClientWidth = 4980;
 constexpr int kClientHeight = 2265;
@@ -25,8 +27,6 @@ QFont formFont(const QString& family, double points, bool bold)
     return font;
 }
 } // namespace
-
-#include <algorithm>
 
 About::About(const QIcon& icon, QWidget* parent) : QDialog(parent)
 {
