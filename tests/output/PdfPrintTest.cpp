@@ -114,9 +114,8 @@ private slots:
 
         // The rule under the header runs nearly across the page.
         const QString image = dir.filePath(QStringLiteral("page"));
-        run(pdftoppm, {QStringLiteral("-r"), QStringLiteral("150"), QStringLiteral("-gray"), QStringLiteral("-aaVector"),
-                       QStringLiteral("no"), QStringLiteral("-singlefile"), QStringLiteral("-f"), QStringLiteral("1"),
-                       QStringLiteral("-l"), QStringLiteral("1"), pdf, image});
+        run(pdftoppm,
+            QStringList{"-r", "150", "-gray", "-aaVector", "no", "-singlefile", "-f", "1", "-l", "1", pdf, image});
         const QImage page(image + QStringLiteral(".pgm"));
         QVERIFY(!page.isNull());
         QVERIFY2(longestDarkRun(page) > page.width() * 9 / 10, qPrintable(QString::number(longestDarkRun(page))));

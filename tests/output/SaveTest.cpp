@@ -73,8 +73,8 @@ private slots:
         QTest::newRow("reply ending in CR LF")
             << afternoon << QByteArray("Login: bob\r\nPlan:\r\n") << stamp + "Login: bob\r\nPlan:\r\n\r\n\r\n";
         QTest::newRow("bare LF kept") << afternoon << QByteArray("one\ntwo\n") << stamp + "one\ntwo\n\r\n\r\n";
-        QTest::newRow("lone CR and NUL kept")
-            << afternoon << QByteArray("a\rb\0c\r\n\xe9\xff", 9) << stamp + QByteArray("a\rb\0c\r\n\xe9\xff", 9) + "\r\n\r\n";
+        const QByteArray raw("a\rb\0c\r\n\xe9\xff", 9);
+        QTest::newRow("lone CR, NUL and high bytes kept") << afternoon << raw << stamp + raw + "\r\n\r\n";
         QTest::newRow("exactly midnight: the date alone")
             << QDateTime(QDate(2027, 1, 31), QTime(0, 0)) << QByteArray("x") << header("31 Jan 2027") + "x\r\n\r\n";
         QTest::newRow("a second after midnight")
