@@ -120,6 +120,32 @@ private slots:
         QVERIFY(!page.isNull());
         QVERIFY2(longestDarkRun(page) > page.width() * 9 / 10, qPrintable(QString::number(longestDarkRun(page))));
     }
+
+    // A job that cannot start reaches the user as a "Print Error" box naming the cause.
+    void printerThatCannotStartReportsIt()
+    {
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("no such folder/transcript.pdf"));
+        TestSupport::clearSettings();
+        freshPlatform().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
+            auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+            printer->setOutputFormat(QPrinter::PdfFormat);
+            printer->setOutputFileName(pdf);
+            return std::make_unique<QtPrinterDevice>(std::move(printer));
+        };
+        auto program = TestSupport::startProgram();
+        program->window().setStatusText(QStringLiteral("before"));
+
+        QTest::ignoreMessage(QtWarningMsg, "QPainter::begin(): Returned false");
+        program->window().mnuPrint->trigger();
+
+        QCOMPARE(recordingPlatform().boxes.size(), 1);
+        const RecordingPlatform::Box box = recordingPlatform().boxes.first();
+        QCOMPARE(box.caption, QStringLiteral("Print Error"));
+        QCOMPARE(box.icon, Platform::Icon::Critical);
+        QVERIFY2(box.text.contains(pdf), qPrintable(box.text));
+        QCOMPARE(program->window().statusText(), QStringLiteral("before"));
+    }
 };
 
 static TestRegistration<PdfPrintTest> registration;
