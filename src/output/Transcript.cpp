@@ -34,6 +34,18 @@ public:
 private:
     bool m_shown = true;
 };
+// Writes until all is written; the call after a short write fails with the cause (disk full, ...).
+bool writeAll(QSaveFile& file, const QByteArray& data)
+{
+    qint64 written = 0;
+    while (written < data.size()) {
+        const qint64 chunk = file.write(data.constData() + written, data.size() - written);
+        if (chunk <= 0)
+            return false;
+        written += chunk;
+    }
+    return true;
+}
 } // namespace
 
 Transcript::Transcript(finger& window) : m_window(window) {}
@@ -62,21 +74,27 @@ void Transcript::SaveFileAs(const QString& fileName, const QByteArray& text)
 {
     // The text goes to a temporary file beside the target that replaces it
     // only when complete, so a failed save leaves any earlier file intact.
+    // Unbuffered, so a short write shows up here: a buffered one failing in
+    // commit()'s flush would still replace the target with a cut-off file.
     QSaveFile file(fileName);
-    const bool opened = file.open(QIODevice::WriteOnly);
+    const bool opened = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     const bool wasBusy = m_window.isBusy();
     m_window.setBusy(true);
     bool saved = false;
+    QString error = file.errorString();
     if (opened) {
-        saved = file.write(text) == text.size() && file.write("\r\n", 2) == 2;
-        if (saved)
+        saved = writeAll(file, text) && writeAll(file, QByteArrayLiteral("\r\n"));
+        error = file.errorString(); // before cancelWriting() puts its own text there
+        if (saved) {
             saved = file.commit();
-        else
+            error = file.errorString();
+        } else {
             file.cancelWriting();
+        }
     }
     m_window.setBusy(wasBusy);
     if (!saved)
-        platform().messageBox(&m_window, file.errorString(), Platform::Icon::Exclamation, kAppTitle);
+        platform().messageBox(&m_window, error, Platform::Icon::Exclamation, kAppTitle);
 }
 
 void Transcript::mnuPrint_Click()

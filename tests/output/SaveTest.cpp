@@ -11,6 +11,7 @@
 #include <QTest>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
 #endif
@@ -149,27 +150,34 @@ private slots:
         QVERIFY(!window().isBusy());
     }
 
-    // The disk fills up half-way: the earlier file must survive whole.
+    // The disk fills up half-way: the earlier file must survive whole, and the
+    // message names the cause. A small reply fails only when the file is flushed.
+    void failedWriteKeepsTheOldFile_data()
+    {
+        QTest::addColumn<int>("replySize");
+        QTest::newRow("small reply") << 1000;
+        QTest::newRow("large reply") << 64 * 1024;
+    }
     void failedWriteKeepsTheOldFile()
     {
 #ifdef Q_OS_UNIX
+        QFETCH(int, replySize);
         const QByteArray old("earlier transcript\r\n");
         writeFile(target(), old);
-        window().text1->append(QByteArray(64 * 1024, 'r'));
+        window().text1->append(QByteArray(replySize, 'r'));
         chooseNextTime(target());
 
         rlimit saved{};
         QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
         rlimit small = saved;
-        small.rlim_cur = 4096;
+        small.rlim_cur = 512;
         const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
         QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
         window().mnuSave->trigger();
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previousHandler);
 
-        QCOMPARE(recordingPlatform().boxes.size(), 1);
-        QVERIFY(!recordingPlatform().boxes.first().text.isEmpty());
+        QCOMPARE(recordingPlatform().boxTexts(), QStringList{qt_error_string(EFBIG)});
         QCOMPARE(recordingPlatform().boxes.first().icon, Platform::Icon::Exclamation);
         QCOMPARE(readAll(target()), old);
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{"chosen.log"});
