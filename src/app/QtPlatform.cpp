@@ -1,6 +1,7 @@
 #include "app/QtPlatform.h"
 
 #include "app/PrinterDevice.h"
+#include "app/QtPrinterDevice.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -9,6 +10,8 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPrinter>
+#include <QPrinterInfo>
 #include <QScreen>
 #include <QUrl>
 
@@ -46,6 +49,9 @@ Platform::SaveResult QtPlatform::saveFileName(QWidget* parent, const QString& pr
     QFileDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    // Ask before replacing an existing file; no type filter, so every file is listed.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    dialog.setNameFilter(QString());
     dialog.setDirectory(lastFolder);
     dialog.selectFile(proposedName);
     if (dialog.exec() != QDialog::Accepted)
@@ -86,9 +92,22 @@ int QtPlatform::LaunchDocument(const QString& target, const QString& parameters,
 
 std::unique_ptr<PrinterDevice> QtPlatform::defaultPrinter(QString* errorText)
 {
-    if (errorText)
-        *errorText = QObject::tr("No printer is installed.");
-    return nullptr;
+    const QPrinterInfo info = QPrinterInfo::defaultPrinter();
+    if (info.isNull()) {
+        if (errorText) {
+            *errorText = QPrinterInfo::availablePrinterNames().isEmpty()
+                             ? QObject::tr("No printer is installed. Install a printer, then print again.")
+                             : QObject::tr("No default printer is chosen. Choose one, then print again.");
+        }
+        return nullptr;
+    }
+    auto printer = std::make_unique<QPrinter>(info, QPrinter::HighResolution);
+    if (!printer->isValid()) {
+        if (errorText)
+            *errorText = QObject::tr("The printer %1 cannot be used.").arg(info.printerName());
+        return nullptr;
+    }
+    return std::make_unique<QtPrinterDevice>(std::move(printer));
 }
 
 QDateTime QtPlatform::now()

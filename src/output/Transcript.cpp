@@ -1,9 +1,211 @@
 #include "output/Transcript.h"
 
+#include "app/Platform.h"
+#include "app/PrinterDevice.h"
+#include "app/ReplyBox.h"
+#include "app/Settings.h"
 #include "app/finger.h"
+#include "output/TranscriptText.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSaveFile>
+
+using namespace TranscriptText;
+
+namespace {
+const QString kBodyFont = QStringLiteral("Arial");
+constexpr qint16 kBodySize = 10;
+
+// The screen-wide hourglass of a print run, taken down exactly once.
+class PrintCursor
+{
+public:
+    PrintCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~PrintCursor() { restore(); }
+    void restore()
+    {
+        if (m_shown)
+            QApplication::restoreOverrideCursor();
+        m_shown = false;
+    }
+
+private:
+    bool m_shown = true;
+};
+// Writes until all is written; the call after a short write fails with the cause (disk full, ...).
+bool writeAll(QSaveFile& file, const QByteArray& data)
+{
+    qint64 written = 0;
+    while (written < data.size()) {
+        const qint64 chunk = file.write(data.constData() + written, data.size() - written);
+        if (chunk <= 0)
+            return false;
+        written += chunk;
+    }
+    return true;
+}
+} // namespace
 
 Transcript::Transcript(finger& window) : m_window(window) {}
 Transcript::~Transcript() = default;
-void Transcript::mnuSave_Click() {}
-void Transcript::mnuPrint_Click() {}
-bool Transcript::isPrinting() const { return false; }
+
+void Transcript::mnuSave_Click()
+{
+    // The time stamp is the moment of the menu choice, before the dialog opens.
+    const QByteArray block = saveBlock(m_window.text1->data(), generalDateTime(platform().now()));
+    const QString fileName = GetFileName(kProposedFileName);
+    if (fileName.isEmpty())
+        return;
+    SaveFileAs(fileName, block);
+}
+
+QString Transcript::GetFileName(const QString& proposedName)
+{
+    const Platform::SaveResult chosen = platform().saveFileName(&m_window, proposedName);
+    // A dialog that failed chose nothing: never write where the user did not point.
+    if (chosen.failed)
+        return {};
+    return chosen.fileName;
+}
+
+void Transcript::SaveFileAs(const QString& fileName, const QByteArray& text)
+{
+    // The text goes to a temporary file beside the target that replaces it
+    // only when complete, so a failed save leaves any earlier file intact.
+    // Unbuffered, so a short write shows up here: a buffered one failing in
+    // commit()'s flush would still replace the target with a cut-off file.
+    QSaveFile file(fileName);
+    const bool opened = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    const bool wasBusy = m_window.isBusy();
+    m_window.setBusy(true);
+    bool saved = false;
+    QString error = file.errorString();
+    if (opened) {
+        saved = writeAll(file, text) && writeAll(file, QByteArrayLiteral("\r\n"));
+        error = file.errorString(); // before cancelWriting() puts its own text there
+        if (saved) {
+            saved = file.commit();
+            error = file.errorString();
+        } else {
+            file.cancelWriting();
+        }
+    }
+    m_window.setBusy(wasBusy);
+    if (!saved)
+        platform().messageBox(&m_window, error, Platform::Icon::Exclamation, kAppTitle);
+}
+
+void Transcript::mnuPrint_Click()
+{
+    printMessage();
+}
+
+bool Transcript::isPrinting() const
+{
+    return m_printing;
+}
+
+void Transcript::printMessage()
+{
+    // Pending events run after every line, and the menu item could be chosen again then.
+    if (m_printing)
+        return;
+    m_printing = true;
+    PrintCursor cursor;
+    const QString savedStatus = m_window.statusText();
+    m_window.setStatusText(QStringLiteral("Printing Message..."));
+
+    // The run works on its own copy; later replies do not change it.
+    const QByteArray body = m_window.text1->data();
+    QString subject = headerSubject(m_window.text2->currentText(), m_window.Text3->text());
+
+    QString error;
+    m_printer = platform().defaultPrinter(&error);
+    bool ok = m_printer && m_printer->setPrintQualityHigh() && m_printer->setCopyCount(1) && PrintHeader(subject)
+              && setprinterfont(kBodyFont, kBodySize, 0, 0, 0);
+    if (ok) {
+        CrLineWalker walker(body);
+        QByteArray line;
+        int lineCounter = 0;
+        while (walker.next(line)) {
+            if (countBodyLine(lineCounter)) {
+                ok = m_printer->newPage() && PrintHeader(subject) && setprinterfont(kBodyFont, kBodySize, 0, 0, 0);
+                if (!ok)
+                    break;
+            }
+            pOut(QString::fromLatin1(line));
+            QCoreApplication::processEvents();
+        }
+        if (ok)
+            pOut(QString::fromLatin1(walker.rest()));
+    }
+    if (ok) {
+        cursor.restore();
+        ok = m_printer->endDocument();
+    }
+    if (ok) {
+        m_window.setStatusText(savedStatus);
+        m_printer.reset();
+        m_printing = false;
+        return;
+    }
+
+    if (m_printer) {
+        error = m_printer->errorString();
+        // A job cut short is cancelled rather than left open.
+        m_printer->abortDocument();
+        m_printer.reset();
+    }
+    if (error.isEmpty())
+        error = tr("No printer is installed.");
+    cursor.restore();
+    m_window.setStatusText(savedStatus);
+    m_printing = false;
+    platform().messageBox(&m_window, error, Platform::Icon::Critical, QStringLiteral("Print Error"));
+}
+
+bool Transcript::PrintHeader(QString& subject)
+{
+    PrinterDevice& printer = *m_printer;
+    printer.setCurrentY((printer.pageHeight() - printer.printableHeight()) / 2);
+    shortenHeaderSubject(subject);
+    QString header = headerText(subject, printer.page());
+    pOut(QString());
+    if (!printer.setFontSize(7) || !printer.setFontItalic(true) || !printer.setFontBold(true))
+        return false;
+    header = padHeader(header, printer.pageWidth(), printer.printableWidth(),
+                       [&printer](const QString& text) { return printer.textWidth(text); });
+    pOut(header);
+    if (!printer.setFontSize(2))
+        return false;
+    pOut(QString());
+    DrawVertLine();
+    pOut(QString());
+    return true;
+}
+
+void Transcript::pOut(const QString& line)
+{
+    // A line that fails to print is skipped; the run goes on.
+    m_printer->setCurrentX(0);
+    m_printer->printText(line);
+}
+
+void Transcript::DrawVertLine()
+{
+    // A horizontal rule under the header; a failure only loses the rule.
+    PrinterDevice& printer = *m_printer;
+    printer.setLineWidth(5);
+    const double y = qRound(printer.currentY() - printer.textHeight(QStringLiteral("A")) / 4);
+    const double x2 = qRound(printer.printableWidth());
+    printer.drawLine(0, y, x2, y, qRgb(0, 0, 0));
+}
+
+bool Transcript::setprinterfont(const QString& face, qint16 size, qint16 bold, qint16 italic, qint16 underline)
+{
+    PrinterDevice& printer = *m_printer;
+    return printer.setFontName(face) && printer.setFontSize(size) && printer.setFontBold(bold != 0)
+           && printer.setFontItalic(italic != 0) && printer.setFontUnderline(underline != 0);
+}
