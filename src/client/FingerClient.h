@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 class finger;
 class QEvent;
@@ -65,9 +66,13 @@ private:
     void startQuery(bool longQuery);
     // Closes the socket and leaves the busy state with a status text.
     void endQuery(const QString& status);
+    // While a reply streams in, the reply box is painted at most once per interval.
+    void holdPainting();
+    void releasePainting();
 
     finger& m_window;
     QString m_queryHost;
     QString m_queryText;
     qint64 m_replyBytes = 0;
+    QTimer m_paintHold;
 };
