@@ -137,6 +137,8 @@ private slots:
         server.close();
         QTRY_COMPARE(w.statusText(), QString("Finger Quobix 2.1"));
         QCOMPARE(w.text1->data(), stored);
+        // Painting held back while the reply streamed in is never left off.
+        QVERIFY(w.text1->updatesEnabled());
         QStringList shown;
         for (qsizetype line = 0; line < w.text1->lineCount(); ++line)
             shown << QString::fromLatin1(w.text1->lineText(line));
@@ -213,6 +215,7 @@ private slots:
         QTRY_COMPARE(w.statusText(), QString("Timed out trying to connect to 127.0.0.1"));
         QVERIFY(!w.isBusy());
         QCOMPARE(w.text1->data(), QByteArray("so far\r\n"));
+        QVERIFY(w.text1->updatesEnabled());
         QTRY_VERIFY(server.clientClosed);
     }
 
@@ -405,6 +408,7 @@ private slots:
         QCOMPARE(w.statusText(), QString("Reply from 127.0.0.1 cut at 64 MiB"));
         QCOMPARE(w.text1->length(), FingerClient::kReplyLimit);
         QVERIFY(w.text1->data() == reply.left(FingerClient::kReplyLimit));
+        QVERIFY(w.text1->updatesEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(server.clientClosed, 60000);
     }
 
