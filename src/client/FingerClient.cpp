@@ -257,8 +257,9 @@ void FingerClient::endQuery(const QString& status)
 
 void FingerClient::holdPainting()
 {
-    if (m_paintHold.isActive())
+    if (m_paintHeld)
         return;
+    m_paintHeld = true;
     m_window.text1->setUpdatesEnabled(false);
     m_paintHold.start();
 }
@@ -266,6 +267,9 @@ void FingerClient::holdPainting()
 void FingerClient::releasePainting()
 {
     m_paintHold.stop();
+    if (!m_paintHeld)
+        return;
+    m_paintHeld = false;
     // Enabling again schedules the paint of everything held back.
     m_window.text1->setUpdatesEnabled(true);
 }

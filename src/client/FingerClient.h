@@ -75,4 +75,5 @@ private:
     QString m_queryText;
     qint64 m_replyBytes = 0;
     QTimer m_paintHold;
+    bool m_paintHeld = false;
 };

@@ -109,6 +109,8 @@ private slots:
         QTest::newRow("CR LF end unchanged") << QList<QByteArray> {"a\r\n"} << QByteArray("a\r\n")
                                              << QStringList {"a", ""};
         QTest::newRow("CR end unchanged") << QList<QByteArray> {"a\r"} << QByteArray("a\r") << QStringList {"a", ""};
+        QTest::newRow("LF CR end unchanged") << QList<QByteArray> {"a\n\r"} << QByteArray("a\n\r")
+                                             << QStringList {"a", "", ""};
         QTest::newRow("CR LF split across blocks is one break")
             << QList<QByteArray> {"one\r", "\ntwo\r\n"} << QByteArray("one\r\ntwo\r\n")
             << QStringList {"one", "two", ""};
@@ -143,24 +145,6 @@ private slots:
         for (qsizetype line = 0; line < w.text1->lineCount(); ++line)
             shown << QString::fromLatin1(w.text1->lineText(line));
         QCOMPARE(shown, lines);
-    }
-
-    void transformTouchesOnlyTheLastLineEnd_data()
-    {
-        QTest::addColumn<QByteArray>("block");
-        QTest::addColumn<QByteArray>("result");
-        QTest::newRow("empty") << QByteArray() << QByteArray();
-        QTest::newRow("lone LF") << QByteArray("\n") << QByteArray("\r\n");
-        QTest::newRow("two LFs") << QByteArray("\n\n") << QByteArray("\n\r\n");
-        QTest::newRow("CR LF then LF") << QByteArray("\r\n\n") << QByteArray("\r\n\r\n");
-        QTest::newRow("no line end") << QByteArray("abc") << QByteArray("abc");
-        QTest::newRow("LF CR") << QByteArray("a\n\r") << QByteArray("a\n\r");
-    }
-    void transformTouchesOnlyTheLastLineEnd()
-    {
-        QFETCH(QByteArray, block);
-        QFETCH(QByteArray, result);
-        QCOMPARE(FingerQuery::transformBlock(block), result);
     }
 
     void endOfConversation_data()

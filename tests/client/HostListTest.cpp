@@ -200,18 +200,20 @@ private slots:
 
     void removeThenCancelOrOk_data()
     {
-        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("how"); // 0 "&Cancel", 1 "&OK", 2 Escape
         QTest::addColumn<QStringList>("list");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QStringList>("stored");
-        QTest::newRow("cancel") << false << QStringList {"a", "  ", "b", "c"} << "a"
+        QTest::newRow("cancel") << 0 << QStringList {"a", "  ", "b", "c"} << "typed"
                                 << QStringList {"a", "  ", "b", "c"};
         // The blank-only entry goes too; keys past the list are written empty.
-        QTest::newRow("ok") << true << QStringList {"b"} << "b" << QStringList {"b", "", "", ""};
+        QTest::newRow("ok") << 1 << QStringList {"b"} << "b" << QStringList {"b", "", "", ""};
+        QTest::newRow("escape") << 2 << QStringList {"a", "  ", "b", "c"} << "typed"
+                                << QStringList {"a", "  ", "b", "c"};
     }
     void removeThenCancelOrOk()
     {
-        QFETCH(bool, ok);
+        QFETCH(int, how);
         QFETCH(QStringList, list);
         QFETCH(QString, shown);
         QFETCH(QStringList, stored);
@@ -228,13 +230,13 @@ private slots:
         }
         QCOMPARE(listItems(dialog->List1), (QStringList {"  ", "b"}));
         QVERIFY(recordingPlatform().boxes.isEmpty());
-        QTest::mouseClick(ok ? dialog->Command2 : dialog->Command1, Qt::LeftButton);
+        if (how == 2)
+            QTest::keyClick(dialog->List1, Qt::Key_Escape);
+        else
+            QTest::mouseClick(how == 1 ? dialog->Command2 : dialog->Command1, Qt::LeftButton);
         QTRY_VERIFY(dialog.isNull());
         QCOMPARE(hostList(w), list);
-        if (!ok)
-            QCOMPARE(w.text2->currentText(), QString("typed"));
-        else
-            QCOMPARE(w.text2->currentText(), shown);
+        QCOMPARE(w.text2->currentText(), shown);
 
         m_program->tray->Form_QueryUnload();
         QCOMPARE(storedTable().mid(0, 4), stored);
