@@ -1,19 +1,73 @@
 #include "client/FingerClient.h"
 
+#include "app/Platform.h"
+#include "app/ReplyBox.h"
+#include "app/Settings.h"
+#include "app/Text.h"
 #include "app/finger.h"
+#include "client/FingerQuery.h"
+#include "client/frmhost.h"
+#include "net/SocketComponent.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
 
-FingerClient::FingerClient(finger& window) : m_window(window) {}
+#include <algorithm>
+
+namespace {
+constexpr int kKeyEnter = 13;
+constexpr int kClientBufferBytes = 4096;
+constexpr int kFamilyInternet = 2;
+constexpr int kProtocolTcp = 6;
+// Without a pause the box repaints after every socket read, which costs more
+// than the reading itself; 40 ms still looks like a live stream.
+constexpr int kPaintIntervalMs = 40;
+
+QString cutText(const QString& host)
+{
+    return QStringLiteral("Reply from %1 cut at %2 MiB").arg(host).arg(FingerClient::kReplyLimit / (1024 * 1024));
+}
+} // namespace
+
+FingerClient::FingerClient(finger& window) : m_window(window)
+{
+    QComboBox* hostBox = m_window.text2;
+    // The host box holds exactly what was typed: no completion that could
+    // swap "HOST" for a listed "host" when the field loses the focus.
+    hostBox->setCompleter(nullptr);
+    hostBox->installEventFilter(this);
+    hostBox->lineEdit()->installEventFilter(this);
+    m_window.Text3->installEventFilter(this);
+
+    connect(m_window.Command1, &QPushButton::clicked, this, &FingerClient::Command1_Click);
+    connect(m_window.Command3, &QPushButton::clicked, this, &FingerClient::Command3_Click);
+
+    SocketComponent* socket = m_window.finger_socket;
+    connect(socket, &SocketComponent::Connect, this, &FingerClient::finger_socket_Connect);
+    connect(socket, &SocketComponent::Read, this, &FingerClient::finger_socket_Read);
+    connect(socket, &SocketComponent::Disconnect, this, &FingerClient::finger_socket_Disconnect);
+    connect(socket, &SocketComponent::LastError, this, &FingerClient::finger_socket_LastError);
+    connect(socket, &SocketComponent::Timeout, this, &FingerClient::finger_socket_Timeout);
+
+    m_paintHold.setSingleShot(true);
+    m_paintHold.setInterval(kPaintIntervalMs);
+    connect(&m_paintHold, &QTimer::timeout, this, &FingerClient::releasePainting);
+}
 
 FingerClient::~FingerClient() = default;
+
+// --- Host list -------------------------------------------------------------
 
 void FingerClient::fillHostBox(const QStringList& table)
 {
     QComboBox* box = m_window.text2;
-    for (const QString& host : table) {
-        if (!host.isEmpty())
-            box->addItem(host);
+    for (qsizetype n = 0; n < std::min<qsizetype>(table.size(), kHostListSize); ++n) {
+        if (!table.at(n).isEmpty())
+            box->addItem(table.at(n));
     }
     if (box->count() > 0)
         box->setCurrentIndex(0);
@@ -29,4 +83,243 @@ void FingerClient::captureHostBox(QStringList& table)
         table.append(box->itemText(j));
 }
 
-void FingerClient::mnuHost_Click() {}
+void FingerClient::addHost(const QString& host, HostRemoval removal)
+{
+    QComboBox* box = m_window.text2;
+    if (host.isEmpty())
+        return;
+    for (int i = 0; i < box->count(); ++i) {
+        if (box->itemText(i) == host)
+            return;
+    }
+    box->insertItem(0, host);
+    if (box->count() <= kHostListSize)
+        return;
+    const int last = box->count() - 1;
+    if (removal == HostRemoval::SelectThenRemove) {
+        box->setCurrentIndex(last);
+        box->removeItem(box->currentIndex());
+    } else {
+        // Removing the current entry would make the box show another one; keep what was typed.
+        const QString typed = box->currentText();
+        box->removeItem(last);
+        box->setEditText(typed);
+    }
+}
+
+void FingerClient::mnuHost_Click()
+{
+    auto* dialog = new frmhost(m_window.text2, &m_window);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    const QSize screen = platform().screenSize();
+    const QSize outer = dialog->frameGeometry().size();
+    dialog->move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
+    dialog->show();
+}
+
+// --- Keys and focus --------------------------------------------------------
+
+void FingerClient::Text2_KeyDown(int& KeyCode, int Shift)
+{
+    Q_UNUSED(Shift);
+    if (KeyCode == kKeyEnter) {
+        Command1_Click();
+        KeyCode = 0;
+    }
+}
+
+void FingerClient::Text3_KeyDown(int& KeyCode, int Shift)
+{
+    Q_UNUSED(Shift);
+    if (KeyCode == kKeyEnter) {
+        Command1_Click();
+        KeyCode = 0;
+    }
+}
+
+void FingerClient::Text2_GotFocus()
+{
+    m_window.text2->lineEdit()->selectAll();
+}
+
+void FingerClient::Text3_GotFocus()
+{
+    m_window.Text3->selectAll();
+}
+
+bool FingerClient::eventFilter(QObject* watched, QEvent* event)
+{
+    const bool hostBox = watched == m_window.text2 || watched == m_window.text2->lineEdit();
+    const bool userBox = watched == m_window.Text3;
+    if (!hostBox && !userBox)
+        return false;
+    if (event->type() == QEvent::FocusIn) {
+        if (hostBox)
+            Text2_GotFocus();
+        else
+            Text3_GotFocus();
+        return false;
+    }
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+        return false;
+    // Consumed here, before the combo box could act on Enter itself.
+    int keyCode = kKeyEnter;
+    const int shift = int(key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier));
+    if (hostBox)
+        Text2_KeyDown(keyCode, shift);
+    else
+        Text3_KeyDown(keyCode, shift);
+    return keyCode == 0;
+}
+
+// --- Queries ---------------------------------------------------------------
+
+void FingerClient::Command1_Click()
+{
+    startQuery(false);
+}
+
+void FingerClient::Command3_Click()
+{
+    startQuery(true);
+}
+
+void FingerClient::startQuery(bool longQuery)
+{
+    if (m_window.isBusy())
+        return;
+    m_window.setBusy(true);
+    try {
+        m_window.text1->clear();
+        m_queryHost = m_window.text2->currentText();
+        m_queryText = FingerQuery::queryText(m_window.Text3->text(), longQuery);
+        m_replyBytes = 0;
+
+        if (m_queryHost.isEmpty()) {
+            platform().messageBox(&m_window, QStringLiteral("Please enter a Host name"), Platform::Icon::Exclamation,
+                                  kAppTitle);
+            m_window.setStatusText(QStringLiteral("Please enter a Host name"));
+            m_window.setBusy(false);
+            m_window.text2->setFocus();
+            return;
+        }
+
+        addHost(m_window.text2->currentText(), longQuery ? HostRemoval::SelectThenRemove : HostRemoval::Direct);
+
+        // Other handlers may run while pending events are let through; the
+        // busy pointer keeps a second query out, and the program may be
+        // ending meanwhile.
+        const QPointer<FingerClient> alive(this);
+        auto letEventsRun = [&alive] {
+            QCoreApplication::processEvents();
+            return !alive.isNull();
+        };
+
+        m_window.setStatusText(QStringLiteral("Connecting to ") + m_queryHost);
+        if (!letEventsRun())
+            return;
+
+        SocketComponent* socket = m_window.finger_socket;
+        socket->setBindPort(0);
+        socket->setFamily(kFamilyInternet);
+        socket->setProtocolNumber(kProtocolTcp);
+        socket->setOptionA(false);
+        socket->setBufferBytes(kClientBufferBytes);
+        socket->setOptionB(false);
+        if (!longQuery && !letEventsRun())
+            return;
+
+        socket->setTargetHost(longQuery ? m_queryHost : trimBlanks(m_queryHost));
+        socket->setTargetPort(RuntimeConfig::kFingerPort);
+        if (!letEventsRun())
+            return;
+
+        socket->setOperation(SocketComponent::OpConnect);
+        // What the server's notices appended meanwhile is not part of the reply.
+        m_window.text1->clear();
+    } catch (...) {
+        // Never leave the window busy with no query running.
+        endQuery(QStringLiteral("Error trying to connect to ") + m_queryHost);
+    }
+}
+
+void FingerClient::endQuery(const QString& status)
+{
+    m_window.finger_socket->setOperation(SocketComponent::OpClose);
+    releasePainting();
+    m_window.setStatusText(status);
+    m_window.setBusy(false);
+}
+
+void FingerClient::holdPainting()
+{
+    if (m_paintHeld)
+        return;
+    m_paintHeld = true;
+    m_window.text1->setUpdatesEnabled(false);
+    m_paintHold.start();
+}
+
+void FingerClient::releasePainting()
+{
+    m_paintHold.stop();
+    if (!m_paintHeld)
+        return;
+    m_paintHeld = false;
+    // Enabling again schedules the paint of everything held back.
+    m_window.text1->setUpdatesEnabled(true);
+}
+
+// --- Socket events ---------------------------------------------------------
+
+void FingerClient::finger_socket_Connect()
+{
+    SocketComponent* socket = m_window.finger_socket;
+    const QString line = FingerQuery::queryLine(m_queryText);
+    socket->setWriteCount(line.size());
+    socket->setWriteData(line);
+    const QString target = socket->TargetHost();
+    m_window.setStatusText(QStringLiteral("Connected to ") + (target.isEmpty() ? socket->TargetAddress() : target));
+}
+
+void FingerClient::finger_socket_Read(int DataLength, bool IsUrgent)
+{
+    Q_UNUSED(IsUrgent);
+    SocketComponent* socket = m_window.finger_socket;
+    socket->setReadCount(DataLength);
+    QByteArray block = FingerQuery::transformBlock(socket->ReadData().toLatin1());
+    if (m_replyBytes + block.size() <= kReplyLimit) {
+        m_replyBytes += block.size();
+        m_window.text1->append(block);
+        holdPainting();
+        return;
+    }
+    block.truncate(kReplyLimit - m_replyBytes);
+    m_replyBytes = kReplyLimit;
+    m_window.text1->append(block);
+    endQuery(cutText(m_queryHost));
+}
+
+void FingerClient::finger_socket_Disconnect()
+{
+    endQuery(QStringLiteral("Finger Quobix 2.1"));
+}
+
+void FingerClient::finger_socket_LastError(int ErrorCode, const QString& ErrorString)
+{
+    Q_UNUSED(ErrorString);
+    if (ErrorCode == SocketError::TimedOut)
+        endQuery(QStringLiteral("Timed out trying to connect to ") + m_queryHost);
+    else
+        endQuery(QStringLiteral("Error trying to connect to ") + m_queryHost);
+}
+
+void FingerClient::finger_socket_Timeout(int Status)
+{
+    Q_UNUSED(Status);
+    endQuery(QStringLiteral("Timed out trying to connect to ") + m_queryHost);
+}

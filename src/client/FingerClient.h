@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <QStringList>
+#include <QTimer>
 
 class finger;
+class QEvent;
 
 // The finger client behind the main window's host box, user box and query
 // buttons, and the host list with its Hostname Remover.
@@ -13,6 +16,15 @@ class FingerClient : public QObject
     Q_DISABLE_COPY_MOVE(FingerClient)
 
 public:
+    // A reply is cut here so a server that never stops cannot exhaust memory.
+    static constexpr qint64 kReplyLimit = 64LL * 1024 * 1024;
+
+    // How Add drops the entry pushed past the end of a full host list.
+    enum class HostRemoval {
+        Direct, // the short query removes the last entry
+        SelectThenRemove, // the long query selects the last entry, then removes the selection
+    };
+
     explicit FingerClient(finger& window);
     ~FingerClient() override;
 
@@ -23,6 +35,45 @@ public:
     // "&Hostnames..": the Hostname Remover, modal.
     void mnuHost_Click();
 
+    // Offers a host to the list: added at the top unless listed already, at most 20 kept.
+    void addHost(const QString& host, HostRemoval removal);
+
+    // "Short &Finger", and Enter in the host box or the user box.
+    void Command1_Click();
+    // "Long Fi&nger".
+    void Command3_Click();
+    // Key code 13 starts a short query and is then discarded (set to 0).
+    void Text2_KeyDown(int& KeyCode, int Shift);
+    void Text3_KeyDown(int& KeyCode, int Shift);
+    void Text2_GotFocus();
+    void Text3_GotFocus();
+
+    // Events of the client socket.
+    void finger_socket_Connect();
+    void finger_socket_Read(int DataLength, bool IsUrgent);
+    void finger_socket_Disconnect();
+    void finger_socket_LastError(int ErrorCode, const QString& ErrorString);
+    void finger_socket_Timeout(int Status);
+
+    // The last query's host as typed and its query text.
+    QString queryHost() const { return m_queryHost; }
+    QString queryText() const { return m_queryText; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void startQuery(bool longQuery);
+    // Closes the socket and leaves the busy state with a status text.
+    void endQuery(const QString& status);
+    // While a reply streams in, the reply box is painted at most once per interval.
+    void holdPainting();
+    void releasePainting();
+
     finger& m_window;
+    QString m_queryHost;
+    QString m_queryText;
+    qint64 m_replyBytes = 0;
+    QTimer m_paintHold;
+    bool m_paintHeld = false;
 };

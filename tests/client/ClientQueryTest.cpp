@@ -1,0 +1,420 @@
+#include "ClientHarness.h"
+#include "RecordingPlatform.h"
+#include "TestMain.h"
+#include "app/Platform.h"
+#include "client/FingerClient.h"
+#include "client/FingerQuery.h"
+#include "net/SocketComponent.h"
+
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTimer>
+
+using namespace User;
+
+class ClientQueryTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TestSupport::Program> m_program;
+    finger& window() { return m_program->window(); }
+
+    void start(const RuntimeConfig& config)
+    {
+        TestSupport::clearSettings();
+        freshPlatform();
+        m_program = TestSupport::startProgram(config);
+    }
+
+private slots:
+    void cleanup() { m_program.reset(); }
+
+    void queryLineOnTheWire_data()
+    {
+        QTest::addColumn<bool>("longQuery");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::newRow("short, empty") << false << "" << QByteArray("\r\n");
+        QTest::newRow("short, joe") << false << "joe" << QByteArray("joe\r\n");
+        QTest::newRow("short, blanks kept") << false << "  joe " << QByteArray("  joe \r\n");
+        QTest::newRow("short, /wjoe") << false << "/wjoe" << QByteArray("/wjoe\r\n");
+        QTest::newRow("long, empty") << true << "" << QByteArray("/w \r\n");
+        QTest::newRow("long, joe") << true << "joe" << QByteArray("/w joe\r\n");
+        QTest::newRow("long, /wjoe unchanged") << true << "/wjoe" << QByteArray("/wjoe\r\n");
+        QTest::newRow("long, /Wjoe is no switch") << true << "/Wjoe" << QByteArray("/w /Wjoe\r\n");
+        QTest::newRow("long, blanks kept") << true << " joe  " << QByteArray("/w  joe  \r\n");
+    }
+    void queryLineOnTheWire()
+    {
+        QFETCH(bool, longQuery);
+        QFETCH(QString, user);
+        QFETCH(QByteArray, wire);
+        ScriptedServer server;
+        start(clientConfig(server.port()));
+        finger& w = window();
+        typeHost(w, "127.0.0.1");
+        typeUser(w, user);
+        longQuery ? clickLong(w) : clickShort(w);
+        QVERIFY(w.isBusy());
+        QCOMPARE(w.statusText(), QString("Connecting to 127.0.0.1"));
+        QTRY_COMPARE(server.received, wire);
+        QCOMPARE(w.statusText(), QString("Connected to 127.0.0.1"));
+        QVERIFY(w.isBusy());
+
+        server.send("Login: joe\r\n");
+        server.close();
+        QTRY_COMPARE(w.statusText(), QString("Finger Quobix 2.1"));
+        QVERIFY(!w.isBusy());
+        QCOMPARE(w.text1->data(), QByteArray("Login: joe\r\n"));
+        QCOMPARE(server.received, wire);
+        QCOMPARE(server.connections, 1);
+        QCOMPARE(hostList(w), QStringList {"127.0.0.1"});
+    }
+
+    void hostTrimmedForShortQueryOnly_data()
+    {
+        QTest::addColumn<bool>("longQuery");
+        QTest::addColumn<QString>("targetHost");
+        QTest::newRow("short trims") << false << "127.0.0.1";
+        QTest::newRow("long keeps blanks") << true << "  127.0.0.1 ";
+    }
+    void hostTrimmedForShortQueryOnly()
+    {
+        QFETCH(bool, longQuery);
+        QFETCH(QString, targetHost);
+        ScriptedServer server;
+        start(clientConfig(server.port()));
+        finger& w = window();
+        typeHost(w, "  127.0.0.1 ");
+        longQuery ? clickLong(w) : clickShort(w);
+        QCOMPARE(w.statusText(), QString("Connecting to   127.0.0.1 "));
+        QCOMPARE(w.finger_socket->TargetHost(), targetHost);
+        QCOMPARE(hostList(w), QStringList {"  127.0.0.1 "});
+        // The address parser reads past the blanks, so both kinds reach the server.
+        QTRY_COMPARE(server.received.size(), longQuery ? 5 : 2);
+        QCOMPARE(w.statusText(), "Connected to " + targetHost);
+        server.close();
+        QTRY_VERIFY(!w.isBusy());
+    }
+
+    void readBlocksStoredExactly_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("blocks");
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("bare LF inside kept, last one gets CR")
+            << QList<QByteArray> {"a\nb\n"} << QByteArray("a\nb\r\n") << QStringList {"a", "b", ""};
+        QTest::newRow("single LF after a CR block") << QList<QByteArray> {"x\r", "\n"} << QByteArray("x\r\r\n")
+                                                    << QStringList {"x", "", ""};
+        QTest::newRow("CR LF end unchanged") << QList<QByteArray> {"a\r\n"} << QByteArray("a\r\n")
+                                             << QStringList {"a", ""};
+        QTest::newRow("CR end unchanged") << QList<QByteArray> {"a\r"} << QByteArray("a\r") << QStringList {"a", ""};
+        QTest::newRow("LF CR end unchanged") << QList<QByteArray> {"a\n\r"} << QByteArray("a\n\r")
+                                             << QStringList {"a", "", ""};
+        QTest::newRow("CR LF split across blocks is one break")
+            << QList<QByteArray> {"one\r", "\ntwo\r\n"} << QByteArray("one\r\ntwo\r\n")
+            << QStringList {"one", "two", ""};
+        QTest::newRow("every byte survives")
+            << QList<QByteArray> {QByteArray("\0\xff\t\x1b[2J", 7), "\n\n"} << QByteArray("\0\xff\t\x1b[2J\n\r\n", 10)
+            << QStringList {QString::fromLatin1("\0\xff\t\x1b[2J", 7), "", ""};
+    }
+    void readBlocksStoredExactly()
+    {
+        QFETCH(QList<QByteArray>, blocks);
+        QFETCH(QByteArray, stored);
+        QFETCH(QStringList, lines);
+        ScriptedServer server;
+        start(clientConfig(server.port()));
+        finger& w = window();
+        typeHost(w, "127.0.0.1");
+        clickShort(w);
+        QTRY_COMPARE(server.received, QByteArray("\r\n"));
+        QByteArray expected;
+        for (const QByteArray& block : blocks) {
+            server.send(block);
+            expected += FingerQuery::transformBlock(block);
+            // One block at a time, so each arrives as a read of its own.
+            QTRY_COMPARE(w.text1->data(), expected);
+        }
+        server.close();
+        QTRY_COMPARE(w.statusText(), QString("Finger Quobix 2.1"));
+        QCOMPARE(w.text1->data(), stored);
+        // Painting held back while the reply streamed in is never left off.
+        QVERIFY(w.text1->updatesEnabled());
+        QStringList shown;
+        for (qsizetype line = 0; line < w.text1->lineCount(); ++line)
+            shown << QString::fromLatin1(w.text1->lineText(line));
+        QCOMPARE(shown, lines);
+    }
+
+    void endOfConversation_data()
+    {
+        QTest::addColumn<int>("errorCode");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("24060 timed out") << SocketError::TimedOut << "Timed out trying to connect to 127.0.0.1";
+        QTest::newRow("24054 reset") << SocketError::ConnectionReset << "Error trying to connect to 127.0.0.1";
+        QTest::newRow("25001 not found") << SocketError::HostNotFound << "Error trying to connect to 127.0.0.1";
+    }
+    void endOfConversation()
+    {
+        QFETCH(int, errorCode);
+        QFETCH(QString, status);
+        ScriptedServer server;
+        start(clientConfig(server.port()));
+        finger& w = window();
+        typeHost(w, "127.0.0.1");
+        clickShort(w);
+        QTRY_COMPARE(server.received, QByteArray("\r\n"));
+        server.send("partial\r\n");
+        QTRY_COMPARE(w.text1->data(), QByteArray("partial\r\n"));
+        // The error codes the component can report mid-conversation.
+        emit w.finger_socket->LastError(errorCode, QString());
+        QCOMPARE(w.statusText(), status);
+        QVERIFY(!w.isBusy());
+        QVERIFY(!w.finger_socket->ConnectedState());
+        QTRY_VERIFY(server.clientClosed);
+        QCOMPARE(w.text1->data(), QByteArray("partial\r\n"));
+    }
+
+    void refusedPortReportsError()
+    {
+        start(clientConfig(closedPort()));
+        finger& w = window();
+        typeHost(w, "127.0.0.1");
+        clickLong(w);
+        QTRY_COMPARE(w.statusText(), QString("Error trying to connect to 127.0.0.1"));
+        QVERIFY(!w.isBusy());
+        QVERIFY(recordingPlatform().boxes.isEmpty());
+    }
+
+    void silentPeerTimesOutKeepingReply()
+    {
+        ScriptedServer server;
+        start(clientConfig(server.port(), 300));
+        finger& w = window();
+        typeHost(w, "127.0.0.1");
+        clickShort(w);
+        QTRY_COMPARE(server.received, QByteArray("\r\n"));
+        server.send("so far\r\n");
+        QTRY_COMPARE(w.statusText(), QString("Timed out trying to connect to 127.0.0.1"));
+        QVERIFY(!w.isBusy());
+        QCOMPARE(w.text1->data(), QByteArray("so far\r\n"));
+        QVERIFY(w.text1->updatesEnabled());
+        QTRY_VERIFY(server.clientClosed);
+    }
+
+    void blankHostEndsIdleWithError_data()
+    {
+        QTest::addColumn<bool>("longQuery");
+        QTest::newRow("short") << false;
+        QTest::newRow("long") << true;
+    }
+    void blankHostEndsIdleWithError()
+    {
+        QFETCH(bool, longQuery);
+        start(clientConfig(closedPort()));
+        finger& w = window();
+        typeHost(w, "   ");
+        longQuery ? clickLong(w) : clickShort(w);
+        QTRY_VERIFY(!w.isBusy());
+        QCOMPARE(w.statusText(), QString("Error trying to connect to    "));
+        QCOMPARE(hostList(w), QStringList {"   "});
+    }
+
+    void secondStartWhileBusyDoesNothing()
+    {
+        ScriptedServer server;
+        start(clientConfig(server.port()));
+        finger& w = window();
+        typeHost(w, "127.0.0.1");
+        typeUser(w, "first");
+        clickShort(w);
+        QTRY_COMPARE(server.received, QByteArray("first\r\n"));
+        server.send("reply\r\n");
+        QTRY_COMPARE(w.text1->data(), QByteArray("reply\r\n"));
+
+        typeHost(w, "localhost");
+        typeUser(w, "second");
+        clickShort(w);
+        clickLong(w);
+        QTest::keyClick(w.text2->lineEdit(), Qt::Key_Return);
+        QTest::keyClick(w.Text3, Qt::Key_Enter);
+        QCOMPARE(w.statusText(), QString("Connected to 127.0.0.1"));
+        QCOMPARE(w.text1->data(), QByteArray("reply\r\n"));
+        QCOMPARE(hostList(w), QStringList {"127.0.0.1"});
+
+        server.close();
+        QTRY_COMPARE(w.statusText(), QString("Finger Quobix 2.1"));
+        QCOMPARE(server.connections, 1);
+        QCOMPARE(server.received, QByteArray("first\r\n"));
+    }
+
+    void emptyHostLeavesProgramIdle_data()
+    {
+        QTest::addColumn<int>("how"); // 0 short button, 1 long button, 2 Enter in the host box
+        QTest::newRow("short") << 0;
+        QTest::newRow("long") << 1;
+        QTest::newRow("enter") << 2;
+    }
+    void emptyHostLeavesProgramIdle()
+    {
+        QFETCH(int, how);
+        ScriptedServer server;
+        start(clientConfig(server.port()));
+        finger& w = window();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.text1->setText("older text\r\n");
+        w.Text3->setFocus();
+        if (how == 0)
+            clickShort(w);
+        else if (how == 1)
+            clickLong(w);
+        else
+            QTest::keyClick(w.text2->lineEdit(), Qt::Key_Return);
+        const QList<RecordingPlatform::Box> boxes = recordingPlatform().boxes;
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, QString("Please enter a Host name"));
+        QCOMPARE(boxes[0].icon, Platform::Icon::Exclamation);
+        QCOMPARE(boxes[0].caption, QString("Finger Quobix 2.2"));
+        QCOMPARE(w.statusText(), QString("Please enter a Host name"));
+        QVERIFY(!w.isBusy());
+        QVERIFY(w.text2->hasFocus());
+        QVERIFY(w.text1->data().isEmpty());
+        QVERIFY(hostList(w).isEmpty());
+        QCOMPARE(server.connections, 0);
+
+        typeHost(w, "127.0.0.1");
+        clickShort(w);
+        QTRY_COMPARE(server.received, QByteArray("\r\n"));
+    }
+
+    void enterStartsShortQuery_data()
+    {
+        QTest::addColumn<bool>("inHostBox");
+        QTest::addColumn<bool>("toFocusWidget"); // where the key goes: the focused widget, or the edit field
+        QTest::addColumn<int>("key");
+        QTest::newRow("host box, Return") << true << true << int(Qt::Key_Return);
+        QTest::newRow("host box, keypad Enter") << true << true << int(Qt::Key_Enter);
+        QTest::newRow("host box's edit field, Return") << true << false << int(Qt::Key_Return);
+        QTest::newRow("user box, Return") << false << true << int(Qt::Key_Return);
+    }
+    void enterStartsShortQuery()
+    {
+        QFETCH(bool, inHostBox);
+        QFETCH(bool, toFocusWidget);
+        QFETCH(int, key);
+        ScriptedServer server;
+        start(clientConfig(server.port()));
+        finger& w = window();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        typeHost(w, "127.0.0.1");
+        typeUser(w, "joe");
+        QWidget* box = inHostBox ? static_cast<QWidget*>(w.text2) : w.Text3;
+        box->setFocus(Qt::TabFocusReason);
+        QWidget* target = toFocusWidget ? QApplication::focusWidget()
+                                        : (inHostBox ? static_cast<QWidget*>(w.text2->lineEdit()) : w.Text3);
+        QVERIFY(target);
+        QTest::keyClick(target, Qt::Key(key));
+        QTRY_COMPARE(server.received, QByteArray("joe\r\n"));
+        // The combo box itself inserted nothing: the one entry comes from the query.
+        QCOMPARE(hostList(w), QStringList {"127.0.0.1"});
+        QCOMPARE(w.text2->currentText(), QString("127.0.0.1"));
+        server.close();
+        QTRY_VERIFY(!w.isBusy());
+    }
+
+    void connectedNamesAddressWhenHostReadsEmpty()
+    {
+        ScriptedServer server;
+        start(clientConfig(server.port()));
+        finger& w = window();
+        typeHost(w, "127.0.0.1");
+        clickShort(w);
+        QTRY_COMPARE(server.received, QByteArray("\r\n"));
+        w.finger_socket->setTargetHost(QString());
+        w.client().finger_socket_Connect();
+        QCOMPARE(w.statusText(), QString("Connected to 127.0.0.1"));
+        server.close();
+        QTRY_VERIFY(!w.isBusy());
+    }
+
+    void hostNamesAndIpv6Literals_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("listenOn");
+        QTest::newRow("ipv6 literal") << "::1" << "::1";
+        QTest::newRow("name") << "localhost" << "127.0.0.1";
+    }
+    void hostNamesAndIpv6Literals()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, listenOn);
+        ScriptedServer server {QHostAddress(listenOn)};
+        if (!server.isListening())
+            QSKIP(qPrintable("This machine cannot listen on " + listenOn));
+        start(clientConfig(server.port()));
+        finger& w = window();
+        typeHost(w, host);
+        // The window keeps handling events while the name is looked up and connected.
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+        ticker.start(0);
+        clickShort(w);
+        QTRY_COMPARE(server.received, QByteArray("\r\n"));
+        QVERIFY(ticks > 0);
+        QCOMPARE(w.statusText(), "Connected to " + host);
+        server.send("here\n");
+        server.close();
+        QTRY_COMPARE(w.statusText(), QString("Finger Quobix 2.1"));
+        QCOMPARE(w.text1->data(), QByteArray("here\r\n"));
+    }
+
+    void hugeReplyIsCutAtTheLimit()
+    {
+        ScriptedServer server;
+        start(clientConfig(server.port()));
+        finger& w = window();
+        typeHost(w, "127.0.0.1");
+        clickShort(w);
+        QTRY_COMPARE(server.received, QByteArray("\r\n"));
+        QByteArray line(78, 'x');
+        line += "\r\n";
+        const qsizetype lines = FingerClient::kReplyLimit / line.size() + 2;
+        QByteArray reply;
+        reply.reserve(lines * line.size());
+        for (qsizetype i = 0; i < lines; ++i)
+            reply += line;
+        server.send(reply);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isBusy(), 60000);
+        QCOMPARE(w.statusText(), QString("Reply from 127.0.0.1 cut at 64 MiB"));
+        QCOMPARE(w.text1->length(), FingerClient::kReplyLimit);
+        QVERIFY(w.text1->data() == reply.left(FingerClient::kReplyLimit));
+        QVERIFY(w.text1->updatesEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(server.clientClosed, 60000);
+    }
+
+    void replyOfExactlyTheLimitIsKeptWhole()
+    {
+        ScriptedServer server;
+        start(clientConfig(server.port()));
+        finger& w = window();
+        typeHost(w, "127.0.0.1");
+        clickShort(w);
+        QTRY_COMPARE(server.received, QByteArray("\r\n"));
+        QByteArray reply(FingerClient::kReplyLimit, 'y');
+        reply[reply.size() - 2] = '\r';
+        reply[reply.size() - 1] = '\n';
+        server.send(reply);
+        server.close();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isBusy(), 60000);
+        QCOMPARE(w.statusText(), QString("Finger Quobix 2.1"));
+        QCOMPARE(w.text1->length(), FingerClient::kReplyLimit);
+    }
+};
+
+static TestRegistration<ClientQueryTest> registration;
+
+#include "ClientQueryTest.moc"
