@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 namespace {
 // Space between the viewport's edge and the first line and column.
@@ -123,17 +124,45 @@ void ReplyBox::indexFrom(qsizetype from)
     const qsizetype marksSoFar = std::max<qsizetype>(1, (from - start + kMarkSpacing - 1) / kMarkSpacing);
     qsizetype nextMark = start + marksSoFar * kMarkSpacing;
 
-    for (qsizetype i = from; i < size; ++i) {
+    // Only LF, CR and tab need a look of their own; the plain runs between
+    // them are skipped with memchr, which keeps large replies cheap.
+    auto nextOf = [d, size](char wanted, qsizetype at) {
+        const void* found = at < size ? std::memchr(d + at, wanted, static_cast<size_t>(size - at)) : nullptr;
+        return found ? static_cast<qsizetype>(static_cast<const char*>(found) - d) : size;
+    };
+    qsizetype nextLf = nextOf('\n', from);
+    qsizetype nextCr = nextOf('\r', from);
+    qsizetype nextTab = nextOf('\t', from);
+
+    qsizetype i = from;
+    while (i < size) {
+        const qsizetype special = std::min({nextLf, nextCr, nextTab});
+        if (special > i) {
+            for (; nextMark < special; nextMark += kMarkSpacing)
+                m_marks.push_back({nextMark, columns + (nextMark - i)});
+            columns += special - i;
+            i = special;
+            if (i >= size)
+                break;
+        }
         const char c = d[i];
-        if (c == '\n' || c == '\r') {
-            if (c == '\n' && i > 0 && d[i - 1] == '\r') {
-                // The CR before (maybe from the previous block) already broke
-                // the line; the pair is one break, so the new line starts later.
-                start = i + 1;
-                m_lineStarts.back() = start;
-                nextMark = start + kMarkSpacing;
-                continue;
+        if (c == '\t') {
+            if (i == nextMark) {
+                m_marks.push_back({i, columns});
+                nextMark += kMarkSpacing;
             }
+            columns = (columns / kTabWidth + 1) * kTabWidth;
+            hasTab = true;
+            nextTab = nextOf('\t', ++i);
+            continue;
+        }
+        if (c == '\n' && i > 0 && d[i - 1] == '\r') {
+            // The CR before (maybe from the previous block) already broke
+            // the line; the pair is one break, so the new line starts later.
+            start = i + 1;
+            m_lineStarts.back() = start;
+            nextMark = start + kMarkSpacing;
+        } else {
             widest = std::max(widest, columns);
             m_lineHasTab.back() = hasTab;
             start = i + 1;
@@ -142,18 +171,11 @@ void ReplyBox::indexFrom(qsizetype from)
             columns = 0;
             hasTab = false;
             nextMark = start + kMarkSpacing;
-            continue;
         }
-        if (i == nextMark) {
-            m_marks.push_back({i, columns});
-            nextMark += kMarkSpacing;
-        }
-        if (c == '\t') {
-            columns = (columns / kTabWidth + 1) * kTabWidth;
-            hasTab = true;
-        } else {
-            ++columns;
-        }
+        if (c == '\n')
+            nextLf = nextOf('\n', ++i);
+        else
+            nextCr = nextOf('\r', ++i);
     }
     m_lineHasTab.back() = hasTab;
     m_openColumns = columns;
