@@ -165,12 +165,6 @@ void FingerServerSetup::cmdCancel_Click()
     close();
 }
 
-void FingerServerSetup::reject()
-{
-    // Escape is Cancel.
-    close();
-}
-
 void FingerServerSetup::changeEvent(QEvent* event)
 {
     QDialog::changeEvent(event);

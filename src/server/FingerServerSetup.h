@@ -47,7 +47,6 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void reject() override;
 
 private:
     Profile& m_profile;
