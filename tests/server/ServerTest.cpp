@@ -275,7 +275,7 @@ private slots:
 
     void megabytesFromAClientDoNotGrowTheServer()
     {
-        constexpr qint64 kTotal = 64 * 1024 * 1024;
+        constexpr qint64 kTotal = 32 * 1024 * 1024;
         auto program = TestSupport::startProgram();
         finger& w = program->window();
         fingerOnce(w); // warm up
@@ -326,6 +326,28 @@ private slots:
         const QByteArray expected = "Name: Ann\r\nEmail: \r\nWWW: \r\n\r\n" + description + "\r\n\r\n" + kBannerLine;
         QCOMPARE(slow.received.size(), expected.size());
         QVERIFY(slow.received == expected);
+    }
+
+    void sendWaitEndsWhenItsConnectionIsTimedOut()
+    {
+        RuntimeConfig config = TestSupport::testConfig();
+        config.server.idleTimeoutMs = 300;
+        auto program = TestSupport::startProgram(config);
+        FingerService& server = program->window().service();
+        RawClient stalled(server.listenPort(), 4096);
+        QVERIFY(stalled.isConnected());
+        QTRY_VERIFY(server.FingerServer(1) && server.FingerServer(1)->ConnectedState());
+
+        // The peer reads nothing, so this stays queued and the socket busy.
+        server.Send_Finger_Client(1, QString(8 * 1024 * 1024, u'x'));
+        QVERIFY(server.FingerServer(1)->BusyState());
+        // The next send waits; the time-out ends the connection meanwhile and the wait with it.
+        server.Send_Finger_Client(1, QStringLiteral("more"));
+        QVERIFY(!server.FingerServer(1));
+        QCOMPARE(server.poolCount(), 0);
+        // The serving step's own close comes second and changes nothing.
+        server.QuitFingerServer(1);
+        QCOMPARE(server.poolCount(), 0);
     }
 
     void visitorLineNamesThePeer_data()

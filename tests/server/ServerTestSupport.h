@@ -45,9 +45,12 @@ struct Visitor
 class RawClient
 {
 public:
-    explicit RawClient(int port)
+    // A receive buffer set before connecting stays that small (no autotuning).
+    explicit RawClient(int port, int receiveBuffer = 0)
     {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (m_fd >= 0 && receiveBuffer > 0)
+            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(quint16(port));
