@@ -11,6 +11,8 @@
 #include <QCoreApplication>
 #include <QEvent>
 
+#include <utility>
+
 namespace {
 constexpr int kFamilyInternet = 2;
 constexpr int kProtocolTcp = 6;

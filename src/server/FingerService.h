@@ -6,6 +6,7 @@
 
 #include <array>
 #include <optional>
+#include <utility>
 
 class finger;
 class FingerServerSetup;

@@ -379,7 +379,8 @@ private slots:
         const QString name = QHostInfo::fromName(QStringLiteral("127.0.0.1")).hostName();
         fingerOnce(w);
         const QString text = w.text1->text();
-        QVERIFY2(text.endsWith("Being fingered by 127.0.0.1\r\n") || text.endsWith("Being fingered by " + name + "\r\n"),
+        QVERIFY2(text.endsWith("Being fingered by 127.0.0.1\r\n")
+                     || text.endsWith("Being fingered by " + name + "\r\n"),
                  qPrintable(text.right(60)));
 
         // A query that comes after the lookup logs the name.
@@ -414,7 +415,9 @@ private slots:
         QTest::addColumn<bool>("portTaken");
         QTest::addColumn<QString>("line");
         QTest::newRow("port taken")
-            << true << "Finger Server could not listen on port 79: the port is already in use by another program (error 24048)\r\n";
+            << true
+            << "Finger Server could not listen on port 79: the port is already in use by another program "
+               "(error 24048)\r\n";
         QTest::newRow("needs privileges")
             << false
             << "Finger Server could not listen on port 79: permission denied (ports below 1024 need administrator "

@@ -44,9 +44,10 @@ private slots:
         QTest::addColumn<QString>("reply");
         QTest::addColumn<QStringList>("stored"); // e-mail, homepage, description
 
-        QTest::newRow("all filled") << QStringList{"Ann", "a@example.org", "http://example.org/", "Hi\r\nthere"}
-                                    << "Name: Ann\r\nEmail: a@example.org\r\nWWW: http://example.org/\r\n\r\nHi\r\nthere"
-                                    << QStringList{"a@example.org", "http://example.org/", "Hi\r\nthere"};
+        QTest::newRow("all filled")
+            << QStringList{"Ann", "a@example.org", "http://example.org/", "Hi\r\nthere"}
+            << "Name: Ann\r\nEmail: a@example.org\r\nWWW: http://example.org/\r\n\r\nHi\r\nthere"
+            << QStringList{"a@example.org", "http://example.org/", "Hi\r\nthere"};
         QTest::newRow("http:// alone") << QStringList{"Ann", "", "http://", ""} << "Name: Ann\r\n"
                                        << QStringList{"", "", ""};
         QTest::newRow("http:// in spaces") << QStringList{"Ann", "", "  http://  ", ""} << "Name: Ann\r\n"
