@@ -34,6 +34,7 @@ constexpr int kLingerMs = 5000;
 constexpr int kDrainLimitMs = 60000;
 constexpr int kAcceptRetryMs = 1000;
 constexpr int kSocketLimitCap = 32767;
+constexpr int kDefaultPendingConnections = 30; // QTcpServer's own default
 
 // Windows Sockets numbers plus 14000 for the cases the header does not name.
 constexpr int kInvalidArgument = 24022;
@@ -801,15 +802,21 @@ void SocketComponent::pauseAccepting()
 {
     d->acceptingPaused = true;
     d->acceptRetry.stop();
-    if (d->server)
+    if (d->server) {
+        // QTcpServer goes on accepting the rest of a burst after a pause made
+        // inside Accept; a pending limit of 0 ends that round at once.
+        d->server->setMaxPendingConnections(0);
         d->server->pauseAccepting();
+    }
 }
 
 void SocketComponent::resumeAccepting()
 {
     d->acceptingPaused = false;
-    if (d->server)
+    if (d->server) {
+        d->server->setMaxPendingConnections(kDefaultPendingConnections);
         d->server->resumeAccepting();
+    }
 }
 
 bool SocketComponent::ConnectedState() const

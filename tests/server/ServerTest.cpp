@@ -1,0 +1,456 @@
+#include "ProgramHarness.h"
+#include "RecordingPlatform.h"
+#include "ServerTestSupport.h"
+#include "TestMain.h"
+#include "app/ReplyBox.h"
+#include "app/Settings.h"
+#include "net/SocketComponent.h"
+#include "server/FingerServerSetup.h"
+#include "server/FingerService.h"
+#include "server/ServerReply.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QHostInfo>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace ServerTesting;
+
+namespace {
+const QByteArray kBannerLine = "Finger Quobix Server v2.2\r\n";
+
+qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : -1;
+}
+
+int visitorLines(const finger& w)
+{
+    return int(w.text1->data().count("Being fingered by "));
+}
+} // namespace
+
+class ServerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        TestSupport::clearSettings();
+        freshPlatform();
+    }
+
+    void startupReplyReachesTheClient_data()
+    {
+        QTest::addColumn<QStringList>("profile");
+        QTest::addColumn<QByteArray>("query");
+        QTest::addColumn<QByteArray>("expected");
+
+        const QStringList full{"Ann Example", "ann@example.org", "http://example.org/ann", "Likes tea\r\nand finger"};
+        const QByteArray fullReply = "Name: Ann Example\r\nEmail: ann@example.org\r\nWWW: http://example.org/ann\r\n"
+                                     "\r\nLikes tea\r\nand finger\r\n\r\n"
+            + kBannerLine;
+        QTest::newRow("empty query") << full << QByteArray("\r\n") << fullReply;
+        QTest::newRow("user name") << full << QByteArray("ann\r\n") << fullReply;
+        QTest::newRow("long switch") << full << QByteArray("/W ann\r\n") << fullReply;
+        QTest::newRow("no name: banner alone")
+            << QStringList{"", "ann@example.org", "http://example.org/ann", "text"} << QByteArray("\r\n")
+            << kBannerLine;
+        QTest::newRow("empty description: three empty lines")
+            << QStringList{"Ann", "", "", ""} << QByteArray("\r\n")
+            << "Name: Ann\r\nEmail: \r\nWWW: \r\n\r\n\r\n\r\n" + kBannerLine;
+        QTest::newRow("description holds the banner")
+            << QStringList{"Ann", "", "", "Run by Finger Quobix Server v2.2 here"} << QByteArray("\r\n")
+            << QByteArray("Name: Ann\r\nEmail: \r\nWWW: \r\n\r\nRun by Finger Quobix Server v2.2 here\r\n");
+        QTest::newRow("8-bit characters")
+            << QStringList{QString::fromLatin1("Zo\xEB"), "", "", QString::fromLatin1("\xA0\xFF")}
+            << QByteArray("\r\n") << "Name: Zo\xEB\r\nEmail: \r\nWWW: \r\n\r\n\xA0\xFF\r\n\r\n" + kBannerLine;
+    }
+    void startupReplyReachesTheClient()
+    {
+        QFETCH(QStringList, profile);
+        QFETCH(QByteArray, query);
+        QFETCH(QByteArray, expected);
+        storeProfile(profile);
+        auto program = TestSupport::startProgram();
+        finger& w = program->window();
+        QVERIFY(w.text1->data().endsWith("Starting Finger Server\r\nFinger Server Ready!\r\n"));
+
+        QCOMPARE(fingerOnce(w, query), expected);
+        QCOMPARE(w.service().poolCount(), 0);
+        // The second client gets the same bytes: the banner went in once.
+        QCOMPARE(fingerOnce(w, query), expected);
+        QCOMPARE(visitorLines(w), 2);
+    }
+
+    void queryInPiecesIsAnsweredAtTheFirstPiece()
+    {
+        storeProfile({"Ann", "", "", "Hi"});
+        auto program = TestSupport::startProgram();
+        finger& w = program->window();
+        Visitor visitor(w);
+        visitor.send("an");
+        QTRY_VERIFY(visitor.closed);
+        QCOMPARE(visitor.received, "Name: Ann\r\nEmail: \r\nWWW: \r\n\r\nHi\r\n\r\n" + kBannerLine);
+        QCOMPARE(visitorLines(w), 1);
+        QCOMPARE(w.service().poolCount(), 0);
+    }
+
+    void bannerIsAddedOnceAndAgainAfterSetup()
+    {
+        storeProfile({"Ann", "", "", ""});
+        auto program = TestSupport::startProgram();
+        finger& w = program->window();
+        fingerOnce(w);
+        fingerOnce(w);
+        QCOMPARE(w.service().replyText().count(ServerReply::kBanner), 1);
+
+        w.service().showSetup(false);
+        FingerServerSetup* setup = w.service().setupDialog();
+        QVERIFY(setup);
+        setup->Text1->setText("Bob");
+        setup->Text2->clear();
+        setup->Text3->setText("http://");
+        setup->Text4->clear();
+        setup->cmdOk->click();
+        QCOMPARE(w.service().replyText(), QString("Name: Bob\r\n"));
+
+        // All optional boxes empty: an empty line, another one, then the banner.
+        const QByteArray expected = "Name: Bob\r\n\r\n\r\n" + kBannerLine;
+        QCOMPARE(fingerOnce(w), expected);
+        QCOMPARE(fingerOnce(w), expected);
+        QCOMPARE(w.service().replyText().count(ServerReply::kBanner), 1);
+    }
+
+    void socketsAreNumberedFromOneAndClosedOnesReused()
+    {
+        auto program = TestSupport::startProgram();
+        finger& w = program->window();
+        FingerService& server = w.service();
+        Visitor first(w);
+        QTRY_COMPARE(server.poolCount(), 1);
+        Visitor second(w);
+        QTRY_COMPARE(server.poolCount(), 2);
+        SocketComponent* one = server.FingerServer(1);
+        QVERIFY(one && one->ConnectedState());
+        QVERIFY(server.FingerServer(2) && server.FingerServer(2)->ConnectedState());
+
+        // Socket 1's client leaves without a query: closed, kept, given to the next client.
+        first.socket.disconnectFromHost();
+        QTRY_VERIFY(!one->ConnectedState());
+        QCOMPARE(server.FingerServer(1), one);
+        QCOMPARE(server.poolCount(), 2);
+        QVERIFY(first.received.isEmpty());
+        Visitor third(w);
+        QTRY_VERIFY(one->ConnectedState());
+        QCOMPARE(server.FingerServer(1), one);
+        QCOMPARE(server.poolCount(), 2);
+
+        third.send("\r\n");
+        second.send("\r\n");
+        QTRY_VERIFY(third.closed && second.closed);
+        QCOMPARE(third.received, kBannerLine);
+        QCOMPARE(second.received, kBannerLine);
+        QCOMPARE(server.poolCount(), 0);
+        QCOMPARE(visitorLines(w), 2);
+    }
+
+    void endsOutOfOrderKeepThePoolConsistent()
+    {
+        auto program = TestSupport::startProgram();
+        finger& w = program->window();
+        FingerService& server = w.service();
+        std::vector<std::unique_ptr<Visitor>> visitors;
+        for (int n = 1; n <= 3; ++n) {
+            visitors.push_back(std::make_unique<Visitor>(w));
+            QTRY_COMPARE(server.poolCount(), n);
+        }
+        // The middle one is served first: its socket goes, the others stay.
+        visitors[1]->send("\r\n");
+        QTRY_VERIFY(visitors[1]->closed);
+        QCOMPARE(server.poolCount(), 2);
+        QVERIFY(!server.FingerServer(2));
+        QVERIFY(server.FingerServer(1) && server.FingerServer(3));
+
+        // The next client gets the lowest free number, made anew.
+        visitors.push_back(std::make_unique<Visitor>(w));
+        QTRY_COMPARE(server.poolCount(), 3);
+        QTRY_VERIFY(server.FingerServer(2) && server.FingerServer(2)->ConnectedState());
+
+        // Closing the same number twice lowers the count once.
+        server.QuitFingerServer(3);
+        server.QuitFingerServer(3);
+        QCOMPARE(server.poolCount(), 2);
+        QVERIFY(!server.FingerServer(3));
+        QTRY_VERIFY(visitors[2]->closed);
+        QVERIFY(visitors[2]->received.isEmpty());
+
+        for (int n : {0, 3})
+            visitors[n]->send("\r\n");
+        QTRY_VERIFY(visitors[0]->closed && visitors[3]->closed);
+        QCOMPARE(visitors[0]->received, kBannerLine);
+        QCOMPARE(visitors[3]->received, kBannerLine);
+        QCOMPARE(server.poolCount(), 0);
+        QVERIFY(!server.FingerServer(1) && !server.FingerServer(2));
+    }
+
+    void fiftyFirstClientIsServedWhenASocketFrees()
+    {
+        auto program = TestSupport::startProgram();
+        finger& w = program->window();
+        FingerService& server = w.service();
+        std::vector<std::unique_ptr<Visitor>> visitors;
+        for (int n = 0; n < FingerService::kPoolLimit; ++n)
+            visitors.push_back(std::make_unique<Visitor>(w));
+        QTRY_COMPARE(server.poolCount(), FingerService::kPoolLimit);
+
+        // The 51st waits in the backlog with its query, neither served nor dropped.
+        Visitor late(w);
+        late.send("\r\n");
+        QSignalSpy lateEvents(&late.socket, &QIODevice::readyRead);
+        QVERIFY(!lateEvents.wait(300));
+        QVERIFY(!late.closed);
+        QCOMPARE(server.poolCount(), FingerService::kPoolLimit);
+
+        SocketComponent* seventh = server.FingerServer(7);
+        visitors[6]->socket.disconnectFromHost();
+        QTRY_VERIFY(late.closed);
+        QCOMPARE(late.received, kBannerLine);
+        QCOMPARE(visitorLines(w), 1);
+        // It was served on the socket the leaver freed, which the serving step then ended.
+        QVERIFY(!server.FingerServer(7));
+        QVERIFY(seventh);
+        QCOMPARE(server.poolCount(), FingerService::kPoolLimit - 1);
+        for (int n = 0; n < FingerService::kPoolLimit; ++n)
+            QVERIFY(n == 6 || !visitors[size_t(n)]->closed);
+    }
+
+    void burstBeyondTheLimitWaitsForSockets()
+    {
+        auto program = TestSupport::startProgram();
+        finger& w = program->window();
+        FingerService& server = w.service();
+        constexpr int kExtra = 5;
+        std::vector<std::unique_ptr<Visitor>> visitors;
+        // All connect before the server sees any of them.
+        for (int n = 0; n < FingerService::kPoolLimit + kExtra; ++n) {
+            visitors.push_back(std::make_unique<Visitor>(w));
+            visitors.back()->send("/W someone\r\n");
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(visitorLines(w), FingerService::kPoolLimit + kExtra, 10000);
+        for (const auto& visitor : visitors) {
+            QTRY_VERIFY(visitor->closed);
+            QCOMPARE(visitor->received, kBannerLine);
+        }
+        QCOMPARE(server.poolCount(), 0);
+    }
+
+    void idleClientIsTimedOut()
+    {
+        RuntimeConfig config = TestSupport::testConfig();
+        config.server.idleTimeoutMs = 200;
+        auto program = TestSupport::startProgram(config);
+        finger& w = program->window();
+        Visitor idle(w);
+        QTRY_COMPARE(w.service().poolCount(), 1);
+        QTRY_VERIFY(idle.closed);
+        QVERIFY(idle.received.isEmpty());
+        QCOMPARE(w.service().poolCount(), 0);
+        QVERIFY(!w.service().FingerServer(1));
+        QCOMPARE(visitorLines(w), 0);
+        // The server goes on serving.
+        QCOMPARE(fingerOnce(w), kBannerLine);
+    }
+
+    void megabytesFromAClientDoNotGrowTheServer()
+    {
+        constexpr qint64 kTotal = 32 * 1024 * 1024;
+        auto program = TestSupport::startProgram();
+        finger& w = program->window();
+        fingerOnce(w); // warm up
+        const qint64 before = residentBytes();
+
+        // The query never ends: the server answers its first piece and then
+        // reads and drops the rest until the client stops.
+        RawClient flood(w.service().listenPort());
+        QVERIFY(flood.isConnected());
+        const QByteArray chunk(256 * 1024, 'x');
+        qint64 sent = 0;
+        // Sends as fast as the server takes it, letting the server run in between.
+        const QDeadlineTimer deadline(30000);
+        while (sent < kTotal && !deadline.hasExpired()) {
+            const qint64 n = flood.sendSome(chunk);
+            if (n < 0)
+                break;
+            sent += n;
+            flood.readSome();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE_GE(sent, kTotal);
+        flood.shutdownWrite();
+        QTRY_VERIFY(flood.readSome());
+        QCOMPARE(flood.received, kBannerLine);
+        const qint64 growth = residentBytes() - before;
+        QVERIFY2(growth < 16 * 1024 * 1024, qPrintable(QString("grew by %1 bytes").arg(growth)));
+        QCOMPARE(visitorLines(w), 2);
+        QCOMPARE(w.service().poolCount(), 0);
+    }
+
+    void replyReachesASlowReaderWhole()
+    {
+        QByteArray description;
+        for (int n = 0; description.size() < 3 * 1024 * 1024; ++n)
+            description += "Line " + QByteArray::number(n) + " of a long description.\r\n";
+        storeProfile({"Ann", "", "", QString::fromLatin1(description)});
+        auto program = TestSupport::startProgram();
+        finger& w = program->window();
+
+        // It reads nothing until the server has ended the connection on its side.
+        RawClient slow(w.service().listenPort());
+        QVERIFY(slow.isConnected());
+        QCOMPARE(slow.sendSome("\r\n"), qint64(2));
+        QTRY_COMPARE(visitorLines(w), 1);
+        QTRY_COMPARE(w.service().poolCount(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(slow.readSome(), 20000);
+        const QByteArray expected = "Name: Ann\r\nEmail: \r\nWWW: \r\n\r\n" + description + "\r\n\r\n" + kBannerLine;
+        QCOMPARE(slow.received.size(), expected.size());
+        QVERIFY(slow.received == expected);
+    }
+
+    void sendWaitEndsWhenItsConnectionIsTimedOut()
+    {
+        RuntimeConfig config = TestSupport::testConfig();
+        config.server.idleTimeoutMs = 300;
+        auto program = TestSupport::startProgram(config);
+        FingerService& server = program->window().service();
+        RawClient stalled(server.listenPort(), 4096);
+        QVERIFY(stalled.isConnected());
+        QTRY_VERIFY(server.FingerServer(1) && server.FingerServer(1)->ConnectedState());
+
+        // The peer reads nothing, so this stays queued and the socket busy.
+        server.Send_Finger_Client(1, QString(8 * 1024 * 1024, u'x'));
+        QVERIFY(server.FingerServer(1)->BusyState());
+        // The next send waits; the time-out ends the connection meanwhile and the wait with it.
+        server.Send_Finger_Client(1, QStringLiteral("more"));
+        QVERIFY(!server.FingerServer(1));
+        QCOMPARE(server.poolCount(), 0);
+        // The serving step's own close comes second and changes nothing.
+        server.QuitFingerServer(1);
+        QCOMPARE(server.poolCount(), 0);
+    }
+
+    void visitorLineNamesThePeer_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("name known") << "host.example" << "192.0.2.1" << "Being fingered by host.example\r\n";
+        QTest::newRow("no name: address") << "" << "192.0.2.1" << "Being fingered by 192.0.2.1\r\n";
+        QTest::newRow("neither") << "" << "" << "Being fingered by \r\n";
+    }
+    void visitorLineNamesThePeer()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, address);
+        QFETCH(QString, line);
+        QCOMPARE(ServerReply::visitorLine(name, address), line);
+    }
+
+    void visitorLineGoesToTheEndOfALongReplyBox()
+    {
+        auto program = TestSupport::startProgram();
+        finger& w = program->window();
+        for (int n = 0; n < 2000; ++n)
+            w.text1->append(QByteArray("A line that makes the reply box longer than 64 KiB.\r\n"));
+        QVERIFY(w.text1->length() > 100000);
+
+        // Before the reverse lookup has answered, or after: the address or the name.
+        const QString name = QHostInfo::fromName(QStringLiteral("127.0.0.1")).hostName();
+        fingerOnce(w);
+        const QString text = w.text1->text();
+        QVERIFY2(text.endsWith("Being fingered by 127.0.0.1\r\n")
+                     || text.endsWith("Being fingered by " + name + "\r\n"),
+                 qPrintable(text.right(60)));
+
+        // A query that comes after the lookup logs the name.
+        if (name.isEmpty() || name == u"127.0.0.1")
+            QSKIP("127.0.0.1 has no host name on this machine");
+        Visitor visitor(w);
+        QTRY_VERIFY(w.service().FingerServer(1));
+        QTRY_COMPARE(w.service().FingerServer(1)->PartnerName(), name);
+        visitor.send("\r\n");
+        QTRY_VERIFY(visitor.closed);
+        QVERIFY(w.text1->text().endsWith("Being fingered by " + name + "\r\n"));
+    }
+
+    void clientOverIPv6IsServed()
+    {
+        RuntimeConfig config = TestSupport::testConfig();
+        config.server.listenAddress = QHostAddress::LocalHostIPv6;
+        storeProfile({"Ann", "", "", ""});
+        auto program = TestSupport::startProgram(config);
+        finger& w = program->window();
+        if (!w.service().isListening())
+            QSKIP("this machine has no IPv6 loopback");
+        Visitor visitor(w, QHostAddress::LocalHostIPv6);
+        visitor.send("\r\n");
+        QTRY_VERIFY(visitor.closed);
+        QCOMPARE(visitor.received, "Name: Ann\r\nEmail: \r\nWWW: \r\n\r\n\r\n\r\n" + kBannerLine);
+        QCOMPARE(visitorLines(w), 1);
+    }
+
+    void failedListenIsReported_data()
+    {
+        QTest::addColumn<bool>("portTaken");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("port taken")
+            << true
+            << "Finger Server could not listen on port 79: the port is already in use by another program "
+               "(error 24048)\r\n";
+        QTest::newRow("needs privileges")
+            << false
+            << "Finger Server could not listen on port 79: permission denied (ports below 1024 need administrator "
+               "privileges) (error 24013)\r\n";
+    }
+    void failedListenIsReported()
+    {
+        QFETCH(bool, portTaken);
+        QFETCH(QString, line);
+        RuntimeConfig config = TestSupport::testConfig();
+        QTcpServer holder;
+        if (portTaken) {
+            QVERIFY(holder.listen(QHostAddress::LocalHost, 0));
+            config.server.portMap.insert(RuntimeConfig::kFingerPort, holder.serverPort());
+        } else {
+            QTcpServer probe;
+            if (probe.listen(QHostAddress::LocalHost, RuntimeConfig::kFingerPort))
+                QSKIP("this user may listen on port 79");
+            config.server.portMap.insert(RuntimeConfig::kFingerPort, RuntimeConfig::kFingerPort);
+        }
+        storeProfile({"Ann", "", "", ""});
+        auto program = TestSupport::startProgram(config);
+        finger& w = program->window();
+        QVERIFY(!w.service().isListening());
+        QVERIFY(w.text1->text().endsWith("Starting Finger Server\r\n" + line));
+        QVERIFY(!w.text1->text().contains("Finger Server Ready!"));
+        // The rest of the program works on.
+        QCOMPARE(w.statusText(), QString("Finger Quobix is ready for action!"));
+        QVERIFY(w.Command1->isEnabled());
+        QCOMPARE(w.service().replyText(), QString("Name: Ann\r\nEmail: \r\nWWW: \r\n\r\n"));
+        QCOMPARE(w.text1->text().count(line), 1);
+    }
+};
+
+static TestRegistration<ServerTest> registration;
+#include "ServerTest.moc"
