@@ -291,14 +291,20 @@ void FingerClient::finger_socket_Read(int DataLength, bool IsUrgent)
     Q_UNUSED(IsUrgent);
     SocketComponent* socket = m_window.finger_socket;
     socket->setReadCount(DataLength);
-    QByteArray block = FingerQuery::transformBlock(socket->ReadData().toLatin1());
+    const QByteArray received = socket->ReadData().toLatin1();
+    QByteArray block = FingerQuery::transformBlock(received);
     if (m_replyBytes + block.size() <= kReplyLimit) {
         m_replyBytes += block.size();
         m_window.text1->append(block);
         holdPainting();
         return;
     }
-    block.truncate(kReplyLimit - m_replyBytes);
+    qsizetype room = kReplyLimit - m_replyBytes;
+    // A cut between the CR put in front of the last LF and that LF would keep
+    // a CR the server never sent.
+    if (block.size() > received.size() && room == block.size() - 1)
+        --room;
+    block.truncate(room);
     m_replyBytes = kReplyLimit;
     m_window.text1->append(block);
     endQuery(cutText(m_queryHost));

@@ -413,6 +413,41 @@ private slots:
         QCOMPARE(w.statusText(), QString("Finger Quobix 2.1"));
         QCOMPARE(w.text1->length(), FingerClient::kReplyLimit);
     }
+
+    // A block of one LF becomes CR LF, two bytes, when the reply is at or next to the limit.
+    void lineEndAtTheLimit_data()
+    {
+        QTest::addColumn<qsizetype>("before");
+        QTest::addColumn<qsizetype>("stored");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("CR LF fits") << FingerClient::kReplyLimit - 2 << FingerClient::kReplyLimit
+                                    << "Finger Quobix 2.1";
+        QTest::newRow("only the added CR would fit") << FingerClient::kReplyLimit - 1
+                                                     << FingerClient::kReplyLimit - 1
+                                                     << "Reply from 127.0.0.1 cut at 64 MiB";
+    }
+    void lineEndAtTheLimit()
+    {
+        QFETCH(qsizetype, before);
+        QFETCH(qsizetype, stored);
+        QFETCH(QString, status);
+        ScriptedServer server;
+        start(clientConfig(server.port()));
+        finger& w = window();
+        typeHost(w, "127.0.0.1");
+        clickShort(w);
+        QTRY_COMPARE(server.received, QByteArray("\r\n"));
+        const QByteArray reply(before, 'y');
+        server.send(reply);
+        QTRY_COMPARE_WITH_TIMEOUT(w.text1->length(), before, 60000);
+        server.send("\n");
+        server.close();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isBusy(), 60000);
+        QCOMPARE(w.statusText(), status);
+        QCOMPARE(w.text1->length(), stored);
+        // Never a CR the server did not send.
+        QVERIFY(w.text1->data() == (stored > before ? reply + "\r\n" : reply));
+    }
 };
 
 static TestRegistration<ClientQueryTest> registration;
