@@ -76,8 +76,8 @@ void FingerClient::fillHostBox(const QStringList& table)
 void FingerClient::captureHostBox(QStringList& table)
 {
     QComboBox* box = m_window.text2;
-    if (box->count() == 0)
-        return;
+    // An emptied list empties the table too: keeping what was loaded would
+    // bring back, at the next start, every host the user removed.
     table.clear();
     for (int j = 0; j < box->count(); ++j)
         table.append(box->itemText(j));

@@ -30,7 +30,7 @@ public:
 
     // Start-up: the host box's list from the host-list table.
     void fillHostBox(const QStringList& table);
-    // Exit: the host-list table from the host box's list (unchanged when the list is empty).
+    // Exit: the host-list table from the host box's list, one slot per entry.
     void captureHostBox(QStringList& table);
     // "&Hostnames..": the Hostname Remover, modal.
     void mnuHost_Click();

@@ -172,8 +172,8 @@ private slots:
         QTest::addColumn<QStringList>("stored");
         QTest::addColumn<QStringList>("box");
         QTest::addColumn<QStringList>("saved");
-        QTest::newRow("empty box keeps the table") << QStringList{"a", "", "b"} << QStringList{}
-                                                   << QStringList{"a", "", "b"};
+        QTest::newRow("emptied box empties the table") << QStringList{"a", "", "b"} << QStringList{}
+                                                       << QStringList{};
         QStringList twenty;
         for (int n = 0; n < 20; ++n)
             twenty << QStringLiteral("h%1").arg(n);

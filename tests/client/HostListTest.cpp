@@ -278,9 +278,12 @@ private slots:
         dialog->Command2_Click();
         QTRY_VERIFY(dialog.isNull());
         QVERIFY(hostList(window()).isEmpty());
-        // An empty list captures nothing: the stored table stays as it was.
         m_program->tray->Form_QueryUnload();
-        QCOMPARE(storedTable().first(), QString("a"));
+        QCOMPARE(storedTable(), QStringList(kHostListSize, QString()));
+        // The removed host stays removed in the next run.
+        m_program.reset();
+        m_program = TestSupport::startProgram(clientConfig(closedPort()));
+        QVERIFY(hostList(window()).isEmpty());
     }
 
     void exitStoresQueriedHosts()
