@@ -109,7 +109,14 @@ void FingerClient::addHost(const QString& host, HostRemoval removal)
 
 void FingerClient::mnuHost_Click()
 {
+    // One Remover at a time: a second copy of the list would undo the first one's "&OK".
+    if (m_remover && m_remover->isVisible()) {
+        m_remover->raise();
+        m_remover->activateWindow();
+        return;
+    }
     auto* dialog = new frmhost(m_window.text2, &m_window);
+    m_remover = dialog;
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::ApplicationModal);
     const QSize screen = platform().screenSize();

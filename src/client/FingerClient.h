@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 
 class finger;
+class frmhost;
 class QEvent;
 
 // The finger client behind the main window's host box, user box and query
@@ -74,6 +76,7 @@ private:
     QString m_queryHost;
     QString m_queryText;
     qint64 m_replyBytes = 0;
+    QPointer<frmhost> m_remover;
     QTimer m_paintHold;
     bool m_paintHeld = false;
 };

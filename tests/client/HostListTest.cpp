@@ -243,6 +243,32 @@ private slots:
         QCOMPARE(storedTable().mid(4), QStringList(16, QString()));
     }
 
+    void removerOpensOnlyOnce()
+    {
+        startWithTable({"a", "b"});
+        QPointer<frmhost> first = openRemover();
+        QVERIFY(first);
+        first->List1->setCurrentRow(0);
+        first->Command5_Click();
+        window().mnuHost->trigger();
+        QList<frmhost*> open;
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* dialog = qobject_cast<frmhost*>(top); dialog && dialog->isVisible())
+                open << dialog;
+        }
+        QCOMPARE(open, QList<frmhost*> {first});
+        QCOMPARE(listItems(first->List1), QStringList {"b"});
+
+        QTest::mouseClick(first->Command1, Qt::LeftButton);
+        // Opened again at once, before the closed one is gone: a fresh copy of the list.
+        frmhost* second = openRemover();
+        QVERIFY(second);
+        QVERIFY(second != first);
+        QCOMPARE(listItems(second->List1), (QStringList {"a", "b"}));
+        QTest::mouseClick(second->Command2, Qt::LeftButton);
+        QTRY_VERIFY(first.isNull());
+    }
+
     void removeWithNothingSelectedAsks()
     {
         startWithTable({"a", "b"});
