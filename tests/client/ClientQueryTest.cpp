@@ -2,6 +2,7 @@
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "app/Platform.h"
+#include "app/Settings.h"
 #include "client/FingerClient.h"
 #include "client/FingerQuery.h"
 #include "net/SocketComponent.h"
@@ -247,6 +248,58 @@ private slots:
         QTRY_COMPARE(w.statusText(), QString("Finger Quobix 2.1"));
         QCOMPARE(server.connections, 1);
         QCOMPARE(server.received, QByteArray("first\r\n"));
+    }
+
+    // The start lets pending events run: other handlers get in before the connect.
+    void eventsWhileQueryStarts_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::newRow("server log line") << "log";
+        QTest::newRow("second start by buttons and Enter") << "start";
+        QTest::newRow("window closed") << "close";
+        QTest::newRow("exit from the tray") << "exit";
+    }
+    void eventsWhileQueryStarts()
+    {
+        QFETCH(QString, event);
+        ScriptedServer server;
+        start(clientConfig(server.port()));
+        finger& w = window();
+        typeHost(w, "127.0.0.1");
+        typeUser(w, "joe");
+        QTimer::singleShot(0, this, [&] {
+            if (event == "log") {
+                w.text1->append("Being fingered by visitor\r\n");
+            } else if (event == "start") {
+                typeUser(w, "second");
+                clickShort(w);
+                clickLong(w);
+                QTest::keyClick(w.text2->lineEdit(), Qt::Key_Return);
+                QTest::keyClick(w.Text3, Qt::Key_Return);
+            } else if (event == "close") {
+                w.close();
+            } else {
+                m_program->tray->Form_QueryUnload();
+            }
+        });
+        clickShort(w);
+        QVERIFY(w.text1->data().isEmpty());
+        QCOMPARE(hostList(w), QStringList {"127.0.0.1"});
+        if (event == "exit") {
+            // The host was offered before the events ran, so the exit saved it.
+            QCOMPARE(m_program->quitCalls, 1);
+            QCOMPARE(Settings::read(kAppName, "Setup", "Host List0"), QString("127.0.0.1"));
+            return;
+        }
+        QVERIFY(w.isBusy());
+        QTRY_COMPARE(server.received, QByteArray("joe\r\n"));
+        QCOMPARE(w.isVisible(), event != "close");
+        server.send("reply\r\n");
+        server.close();
+        QTRY_COMPARE(w.statusText(), QString("Finger Quobix 2.1"));
+        QCOMPARE(w.text1->data(), QByteArray("reply\r\n"));
+        QCOMPARE(server.connections, 1);
+        QCOMPARE(server.received, QByteArray("joe\r\n"));
     }
 
     void emptyHostLeavesProgramIdle_data()
