@@ -142,11 +142,15 @@ double timeQuery(finger& window)
                                                           finished);
     const QMetaObject::Connection failed = QObject::connect(window.finger_socket, &SocketComponent::LastError, &loop,
                                                             finished);
+    // A reply that stalls ends with a time-out; without this the run would wait forever.
+    const QMetaObject::Connection stalled = QObject::connect(window.finger_socket, &SocketComponent::Timeout, &loop,
+                                                             finished);
     timer.start();
     window.Command1->click();
     loop.exec();
     QObject::disconnect(done);
     QObject::disconnect(failed);
+    QObject::disconnect(stalled);
     if (!idleAtEnd || window.statusText() != QStringLiteral("Finger Quobix 2.1")) {
         std::printf("query did not end normally: %s\n", qPrintable(window.statusText()));
         return -1;
