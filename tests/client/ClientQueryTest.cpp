@@ -204,6 +204,39 @@ private slots:
         QTRY_VERIFY(server.clientClosed);
     }
 
+    void lateDataOfAnEndedQueryIsDropped()
+    {
+        ScriptedServer server;
+        start(clientConfig(server.port(), 300));
+        finger& w = window();
+        typeHost(w, "127.0.0.1");
+        clickShort(w);
+        QTRY_COMPARE(w.statusText(), QString("Timed out trying to connect to 127.0.0.1"));
+        const QPointer<QTcpSocket> first = server.peer;
+        QVERIFY(first);
+
+        clickShort(w);
+        QTRY_COMPARE(server.connections, 2);
+        QTRY_COMPARE(w.statusText(), QString("Connected to 127.0.0.1"));
+        // The first peer answers only now, and closes.
+        server.send("stale\r\n");
+        server.close();
+        QTRY_VERIFY(!first || first->state() == QAbstractSocket::UnconnectedState);
+        QVERIFY(w.isBusy());
+        QVERIFY(w.text1->data().isEmpty());
+
+        QTcpSocket* second = nullptr;
+        for (QTcpSocket* socket : server.findChildren<QTcpSocket*>()) {
+            if (socket != first)
+                second = socket;
+        }
+        QVERIFY(second);
+        second->write("fresh\r\n");
+        second->disconnectFromHost();
+        QTRY_COMPARE(w.statusText(), QString("Finger Quobix 2.1"));
+        QCOMPARE(w.text1->data(), QByteArray("fresh\r\n"));
+    }
+
     void blankHostEndsIdleWithError_data()
     {
         QTest::addColumn<bool>("longQuery");
