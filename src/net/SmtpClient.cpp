@@ -1,8 +1,11 @@
 #include "net/SmtpClient.h"
 
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QHostAddress>
+#include <QHostInfo>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdlib>
@@ -155,10 +158,8 @@ bool SmtpClient::OpenConnection()
     m_lastReply = SmtpReply();
 
     m_socket = new QTcpSocket(this);
-    const QDeadlineTimer connectDeadline = newDeadline();
-    m_socket->connectToHost(m_host, static_cast<quint16>(m_port));
-    if (!m_socket->waitForConnected(remainingMs(connectDeadline)))
-        return failFromSocket(connectDeadline);
+    if (!connectSocket(newDeadline()))
+        return false;
 
     const std::optional<SmtpReply> greeting = readReply(newDeadline());
     if (!greeting)
@@ -185,6 +186,65 @@ bool SmtpClient::OpenConnection()
     }
     m_ready = true;
     return true;
+}
+
+// Resolves the host name within the deadline too: QAbstractSocket would
+// resolve it inside waitForConnected() with a lookup that nothing cuts short.
+bool SmtpClient::connectSocket(const QDeadlineTimer& deadline)
+{
+    QList<QHostAddress> addresses;
+    if (QHostAddress literal; literal.setAddress(m_host)) {
+        addresses.append(literal);
+    } else {
+        const std::optional<QHostInfo> found = lookUpHost(deadline);
+        if (found)
+            addresses = found->addresses();
+        if (addresses.isEmpty()) {
+            dropConnection();
+            if (!found) {
+                return fail(SmtpError::TimedOut, tr("The SMTP server's host %1 could not be looked up within %2 seconds.")
+                                                     .arg(m_host)
+                                                     .arg(m_timeLimit));
+            }
+            return fail(SmtpError::HostNotFound, tr("The SMTP server's host %1 was not found.").arg(m_host));
+        }
+    }
+    // Each address in turn while time is left, as the socket itself would.
+    for (qsizetype i = 0; i < addresses.size(); ++i) {
+        m_socket->connectToHost(addresses[i], static_cast<quint16>(m_port));
+        if (m_socket->waitForConnected(remainingMs(deadline)))
+            return true;
+        if (i + 1 == addresses.size() || deadline.hasExpired())
+            break;
+        m_socket->abort();
+    }
+    return failFromSocket(deadline);
+}
+
+// The answer comes through the event loop, so one runs until it comes or the
+// deadline passes; it leaves user input and sockets waiting, like every other
+// wait of this blocking client.
+std::optional<QHostInfo> SmtpClient::lookUpHost(const QDeadlineTimer& deadline)
+{
+    std::optional<QHostInfo> answer;
+    QEventLoop loop;
+    // Gone when this call returns, so a late answer is dropped.
+    QObject context;
+    auto done = [&answer, &loop](const QHostInfo& info) {
+        answer = info;
+        loop.quit();
+    };
+    const int id = m_lookup ? m_lookup(m_host, &context, done) : QHostInfo::lookupHost(m_host, &context, done);
+    if (!answer) {
+        QTimer limit;
+        limit.setSingleShot(true);
+        connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+        limit.start(remainingMs(deadline));
+        loop.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
+    }
+    if (!answer)
+        QHostInfo::abortHostLookup(id);
+    return answer;
 }
 
 bool SmtpClient::BeginMessage()

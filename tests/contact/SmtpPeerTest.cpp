@@ -266,6 +266,26 @@ private slots:
         QTRY_VERIFY(!form);
     }
 
+    // The relay named by host name: looked up, then each address tried.
+    void sendsThroughTheRelaysHostName()
+    {
+        RuntimeConfig config = TestSupport::testConfig();
+        config.smtpHost = QStringLiteral("localhost");
+        config.smtpPort = m_port;
+        config.smtpTimeLimitSeconds = 10;
+        m_program.reset();
+        m_program = TestSupport::startProgram(config);
+        QPointer<SendForm> form = openForm();
+        QVERIFY(form);
+        QTest::keyClicks(form->txtfrom, "me@example.net");
+        form->msgtext->setPlainText("By name");
+        QTest::mouseClick(form->SendBtn, Qt::LeftButton);
+        const std::optional<Received> message = received();
+        QVERIFY2(message, qPrintable(recordingPlatform().boxTexts().join(" | ")));
+        QCOMPARE(message->data, expectedData("me@example.net", "By name"));
+        QTRY_VERIFY(!form);
+    }
+
     void fallsBackToHeloWhenEhloIsRefused()
     {
         setFlag("refuse-ehlo", true);
