@@ -25,6 +25,19 @@ bool breaksCommandLine(const QString& address)
            || address.contains(QChar(0));
 }
 
+// A reply as the user is shown it. One reply may run to the parser's limit,
+// far more than a message box can usefully hold.
+QString shownText(const SmtpReply& reply)
+{
+    constexpr qsizetype kShown = 1000;
+    QString text = reply.text();
+    if (text.size() > kShown) {
+        text.truncate(kShown);
+        text += QStringLiteral("...");
+    }
+    return text;
+}
+
 int remainingMs(const QDeadlineTimer& deadline)
 {
     return static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 0, std::numeric_limits<int>::max()));
@@ -45,7 +58,7 @@ std::optional<SmtpReply> SmtpReplyParser::next()
         if (lineEnd < 0) {
             if (m_buffer.size() <= kMaxReplyBytes)
                 return std::nullopt;
-            reply.lines.append(QString::fromLatin1(m_buffer.left(pos)));
+            reply.lines.append(QString::fromLatin1(m_buffer.mid(pos)));
             m_buffer.clear();
             return reply;
         }
@@ -166,7 +179,7 @@ bool SmtpClient::OpenConnection()
         return false;
     if (!greeting->isPositive()) {
         failFromReply(*greeting);
-        dropConnection();
+        quitAndDrop();
         return false;
     }
 
@@ -181,7 +194,7 @@ bool SmtpClient::OpenConnection()
     }
     if (!hello->isPositive()) {
         failFromReply(*hello);
-        dropConnection();
+        quitAndDrop();
         return false;
     }
     m_ready = true;
@@ -357,7 +370,7 @@ std::optional<SmtpReply> SmtpClient::readReply(const QDeadlineTimer& deadline)
             if (reply->valid)
                 return reply;
             dropConnection();
-            fail(SmtpError::BadReply, tr("The SMTP server sent no valid reply: %1").arg(reply->text()));
+            fail(SmtpError::BadReply, tr("The SMTP server sent no valid reply: %1").arg(shownText(*reply)));
             return std::nullopt;
         }
         if (!m_socket->waitForReadyRead(remainingMs(deadline)) && m_socket->bytesAvailable() == 0) {
@@ -383,7 +396,7 @@ bool SmtpClient::fail(int code, const QString& text)
 
 bool SmtpClient::failFromReply(const SmtpReply& reply)
 {
-    return fail(reply.code, reply.text());
+    return fail(reply.code, shownText(reply));
 }
 
 bool SmtpClient::failFromSocket(const QDeadlineTimer& deadline)
@@ -423,6 +436,23 @@ bool SmtpClient::failFromSocket(const QDeadlineTimer& deadline)
     }
     dropConnection();
     return fail(code, text);
+}
+
+// A server that refused to talk still gets its QUIT before the line is
+// closed, as the protocol asks. Nothing depends on how that goes, so its
+// failures are not reported.
+void SmtpClient::quitAndDrop()
+{
+    const QDeadlineTimer deadline = newDeadline();
+    if (m_socket && m_socket->write("QUIT\r\n") == 6) {
+        while (m_socket->bytesToWrite() > 0 && m_socket->waitForBytesWritten(remainingMs(deadline))) {
+        }
+        // Its answer, if one comes in time.
+        m_parser.feed(m_socket->readAll());
+        while (!m_parser.next() && m_socket->waitForReadyRead(remainingMs(deadline)))
+            m_parser.feed(m_socket->readAll());
+    }
+    dropConnection();
 }
 
 void SmtpClient::dropConnection()

@@ -160,6 +160,7 @@ private:
     bool connectSocket(const QDeadlineTimer& deadline);
     std::optional<QHostInfo> lookUpHost(const QDeadlineTimer& deadline);
     bool startData();
+    void quitAndDrop();
     void dropConnection();
     QByteArray domainLiteral() const;
 

@@ -40,6 +40,8 @@ private slots:
         QTest::newRow("bad separator") << QList<QByteArray>{"250_x\r\n"} << QList<int>{0} << "250_x";
         QTest::newRow("endless line") << QList<QByteArray>{QByteArray(70000, 'x')} << QList<int>{0}
                                       << "";
+        QTest::newRow("endless line after a first") << QList<QByteArray>{"250-a\r\n", QByteArray(70000, 'x')}
+                                                    << QList<int>{0} << "250-a\n" + QString(70000, 'x');
     }
     void replyParser()
     {
