@@ -214,12 +214,12 @@ bool SmtpClient::connectSocket(const QDeadlineTimer& deadline)
             addresses = found->addresses();
         if (addresses.isEmpty()) {
             dropConnection();
-            if (!found) {
-                return fail(SmtpError::TimedOut, tr("The SMTP server's host %1 could not be looked up within %2 seconds.")
-                                                     .arg(m_host)
-                                                     .arg(m_timeLimit));
-            }
-            return fail(SmtpError::HostNotFound, tr("The SMTP server's host %1 was not found.").arg(m_host));
+            if (found)
+                return fail(SmtpError::HostNotFound, tr("The SMTP server's host %1 was not found.").arg(m_host));
+            return fail(SmtpError::TimedOut,
+                        tr("The SMTP server's host %1 could not be looked up within %2 seconds.")
+                            .arg(m_host)
+                            .arg(m_timeLimit));
         }
     }
     // Each address in turn while time is left, as the socket itself would.
