@@ -31,6 +31,17 @@ QString tr(const char* text)
 {
     return QCoreApplication::translate("QtPrinterDevice", text);
 }
+
+// The start of the text up to a little past room (device pixels). What lies
+// beyond the printable area is lost anyway, and a reply line of megabytes
+// would otherwise be laid out whole, at great cost in time and memory.
+QString visiblePart(const QString& text, const QFontMetricsF& metrics, double room)
+{
+    qsizetype length = 256;
+    while (length < text.size() && metrics.horizontalAdvance(text.left(length)) <= room)
+        length *= 2;
+    return length < text.size() ? text.left(length) : text;
+}
 } // namespace
 
 QtPrinterDevice::QtPrinterDevice(std::unique_ptr<QPrinter> printer) : m_printer(std::move(printer))
@@ -178,7 +189,8 @@ bool QtPrinterDevice::printText(const QString& text)
     if (!text.isEmpty()) {
         m_painter.setFont(m_font);
         m_painter.setPen(Qt::black);
-        m_painter.drawText(QPointF(toDevice(m_x), toDevice(m_y) + metrics.ascent()), text);
+        m_painter.drawText(QPointF(toDevice(m_x), toDevice(m_y) + metrics.ascent()),
+                           visiblePart(text, metrics, toDevice(printableWidth() - m_x)));
     }
     m_x = 0;
     m_y += toTwips(metrics.height());

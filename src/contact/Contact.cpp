@@ -1,6 +1,7 @@
 #include "contact/Contact.h"
 
 #include "app/Platform.h"
+#include "app/Settings.h"
 #include "contact/About.h"
 #include "contact/SendForm.h"
 
@@ -47,9 +48,10 @@ QString Contact::mailTarget()
 
 void Contact::openHomePage(QWidget* owner)
 {
+    // A box that names no caption of its own carries the application title.
     if (platform().LaunchDocument(kAuthorHomePage) < kLaunchSucceeded)
         platform().messageBox(owner, QStringLiteral("Unable to launch the default Web Browser"),
-                              Platform::Icon::Exclamation, QString());
+                              Platform::Icon::Exclamation, kAppTitle);
 }
 
 void Contact::mailAuthor(bool modal)

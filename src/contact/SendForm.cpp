@@ -16,6 +16,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 
 namespace {
 constexpr int kClientWidth = 4440;
@@ -258,6 +259,9 @@ void SendForm::refuse(const QString& text, QWidget* focus)
 
 void SendForm::sendBtn_Click()
 {
+    // The host name lookup lets events run: File > Send could come again.
+    if (m_sending)
+        return;
     const QString from = txtfrom->text();
     const QString message = msgtext->toPlainText();
     const QString invalidAddress = QStringLiteral("Please enter a valid email address!");
@@ -276,6 +280,7 @@ void SendForm::sendBtn_Click()
 
     QString failure;
     {
+        const QScopedValueRollback<bool> busy(m_sending, true);
         const SendingState sending(SendBtn);
         // Relays refuse or break up longer lines; breaking them here keeps every word.
         QString body = MailText::wrapLongLines(MailText::toCrLf(message)) + kCrLf;
@@ -439,6 +444,11 @@ void SendForm::closeEvent(QCloseEvent* event)
 
 void SendForm::Form_QueryUnload(QCloseEvent* event)
 {
+    // The conversation under way needs the window; it closes once that ends.
+    if (m_sending) {
+        event->ignore();
+        return;
+    }
     event->accept();
     if (m_sent || !m_changed || msgtext->toPlainText().isEmpty())
         return;

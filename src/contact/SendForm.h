@@ -103,4 +103,6 @@ private:
     std::array<QString, 11> m_header;
     bool m_changed = false;
     bool m_sent = false;
+    // A conversation with the mail server is under way.
+    bool m_sending = false;
 };

@@ -1,8 +1,11 @@
 #include "net/SmtpClient.h"
 
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QHostAddress>
+#include <QHostInfo>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdlib>
@@ -20,6 +23,19 @@ bool breaksCommandLine(const QString& address)
 {
     return address.contains(QLatin1Char('\r')) || address.contains(QLatin1Char('\n'))
            || address.contains(QChar(0));
+}
+
+// A reply as the user is shown it. One reply may run to the parser's limit,
+// far more than a message box can usefully hold.
+QString shownText(const SmtpReply& reply)
+{
+    constexpr qsizetype kShown = 1000;
+    QString text = reply.text();
+    if (text.size() > kShown) {
+        text.truncate(kShown);
+        text += QStringLiteral("...");
+    }
+    return text;
 }
 
 int remainingMs(const QDeadlineTimer& deadline)
@@ -42,7 +58,7 @@ std::optional<SmtpReply> SmtpReplyParser::next()
         if (lineEnd < 0) {
             if (m_buffer.size() <= kMaxReplyBytes)
                 return std::nullopt;
-            reply.lines.append(QString::fromLatin1(m_buffer.left(pos)));
+            reply.lines.append(QString::fromLatin1(m_buffer.mid(pos)));
             m_buffer.clear();
             return reply;
         }
@@ -155,17 +171,15 @@ bool SmtpClient::OpenConnection()
     m_lastReply = SmtpReply();
 
     m_socket = new QTcpSocket(this);
-    const QDeadlineTimer connectDeadline = newDeadline();
-    m_socket->connectToHost(m_host, static_cast<quint16>(m_port));
-    if (!m_socket->waitForConnected(remainingMs(connectDeadline)))
-        return failFromSocket(connectDeadline);
+    if (!connectSocket(newDeadline()))
+        return false;
 
     const std::optional<SmtpReply> greeting = readReply(newDeadline());
     if (!greeting)
         return false;
     if (!greeting->isPositive()) {
         failFromReply(*greeting);
-        dropConnection();
+        quitAndDrop();
         return false;
     }
 
@@ -180,11 +194,70 @@ bool SmtpClient::OpenConnection()
     }
     if (!hello->isPositive()) {
         failFromReply(*hello);
-        dropConnection();
+        quitAndDrop();
         return false;
     }
     m_ready = true;
     return true;
+}
+
+// Resolves the host name within the deadline too: QAbstractSocket would
+// resolve it inside waitForConnected() with a lookup that nothing cuts short.
+bool SmtpClient::connectSocket(const QDeadlineTimer& deadline)
+{
+    QList<QHostAddress> addresses;
+    if (QHostAddress literal; literal.setAddress(m_host)) {
+        addresses.append(literal);
+    } else {
+        const std::optional<QHostInfo> found = lookUpHost(deadline);
+        if (found)
+            addresses = found->addresses();
+        if (addresses.isEmpty()) {
+            dropConnection();
+            if (found)
+                return fail(SmtpError::HostNotFound, tr("The SMTP server's host %1 was not found.").arg(m_host));
+            return fail(SmtpError::TimedOut,
+                        tr("The SMTP server's host %1 could not be looked up within %2 seconds.")
+                            .arg(m_host)
+                            .arg(m_timeLimit));
+        }
+    }
+    // Each address in turn while time is left, as the socket itself would.
+    for (qsizetype i = 0; i < addresses.size(); ++i) {
+        m_socket->connectToHost(addresses[i], static_cast<quint16>(m_port));
+        if (m_socket->waitForConnected(remainingMs(deadline)))
+            return true;
+        if (i + 1 == addresses.size() || deadline.hasExpired())
+            break;
+        m_socket->abort();
+    }
+    return failFromSocket(deadline);
+}
+
+// The answer comes through the event loop, so one runs until it comes or the
+// deadline passes; it leaves user input and sockets waiting, like every other
+// wait of this blocking client.
+std::optional<QHostInfo> SmtpClient::lookUpHost(const QDeadlineTimer& deadline)
+{
+    std::optional<QHostInfo> answer;
+    QEventLoop loop;
+    // Gone when this call returns, so a late answer is dropped.
+    QObject context;
+    auto done = [&answer, &loop](const QHostInfo& info) {
+        answer = info;
+        loop.quit();
+    };
+    const int id = m_lookup ? m_lookup(m_host, &context, done) : QHostInfo::lookupHost(m_host, &context, done);
+    if (!answer) {
+        QTimer limit;
+        limit.setSingleShot(true);
+        connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+        limit.start(remainingMs(deadline));
+        loop.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
+    }
+    if (!answer)
+        QHostInfo::abortHostLookup(id);
+    return answer;
 }
 
 bool SmtpClient::BeginMessage()
@@ -297,7 +370,7 @@ std::optional<SmtpReply> SmtpClient::readReply(const QDeadlineTimer& deadline)
             if (reply->valid)
                 return reply;
             dropConnection();
-            fail(SmtpError::BadReply, tr("The SMTP server sent no valid reply: %1").arg(reply->text()));
+            fail(SmtpError::BadReply, tr("The SMTP server sent no valid reply: %1").arg(shownText(*reply)));
             return std::nullopt;
         }
         if (!m_socket->waitForReadyRead(remainingMs(deadline)) && m_socket->bytesAvailable() == 0) {
@@ -323,7 +396,7 @@ bool SmtpClient::fail(int code, const QString& text)
 
 bool SmtpClient::failFromReply(const SmtpReply& reply)
 {
-    return fail(reply.code, reply.text());
+    return fail(reply.code, shownText(reply));
 }
 
 bool SmtpClient::failFromSocket(const QDeadlineTimer& deadline)
@@ -363,6 +436,23 @@ bool SmtpClient::failFromSocket(const QDeadlineTimer& deadline)
     }
     dropConnection();
     return fail(code, text);
+}
+
+// A server that refused to talk still gets its QUIT before the line is
+// closed, as the protocol asks. Nothing depends on how that goes, so its
+// failures are not reported.
+void SmtpClient::quitAndDrop()
+{
+    const QDeadlineTimer deadline = newDeadline();
+    if (m_socket && m_socket->write("QUIT\r\n") == 6) {
+        while (m_socket->bytesToWrite() > 0 && m_socket->waitForBytesWritten(remainingMs(deadline))) {
+        }
+        // Its answer, if one comes in time.
+        m_parser.feed(m_socket->readAll());
+        while (!m_parser.next() && m_socket->waitForReadyRead(remainingMs(deadline)))
+            m_parser.feed(m_socket->readAll());
+    }
+    dropConnection();
 }
 
 void SmtpClient::dropConnection()

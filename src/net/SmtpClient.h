@@ -10,6 +10,7 @@
 #include <optional>
 
 class QDeadlineTimer;
+class QHostInfo;
 class QTcpSocket;
 
 // Error codes that LastError reports besides the server's own reply codes
@@ -120,6 +121,13 @@ public:
     // Where DateText takes the time from.
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
 
+    // Starts looking up a host name; the answer goes to done, through the
+    // event loop, unless context is gone by then. Returns the lookup's id.
+    using HostLookup = std::function<int(const QString& name, QObject* context,
+                                         std::function<void(const QHostInfo&)> done)>;
+    // Where host names are looked up (QHostInfo unless set).
+    void setHostLookup(HostLookup lookup) { m_lookup = std::move(lookup); }
+
     void setSendCount(qint64 count) { m_sendCount = count; }
     qint64 SendCount() const { return m_sendCount; }
     // Sends the first SendCount characters of the block (DATA first, when it
@@ -149,7 +157,10 @@ private:
     std::optional<SmtpReply> readReply(const QDeadlineTimer& deadline);
     // Sends one command line and reads its reply (nothing when the exchange broke).
     std::optional<SmtpReply> command(const QByteArray& line);
+    bool connectSocket(const QDeadlineTimer& deadline);
+    std::optional<QHostInfo> lookUpHost(const QDeadlineTimer& deadline);
     bool startData();
+    void quitAndDrop();
     void dropConnection();
     QByteArray domainLiteral() const;
 
@@ -161,6 +172,7 @@ private:
     QString m_recipient;
     qint64 m_sendCount = 0;
     std::function<QDateTime()> m_clock;
+    HostLookup m_lookup;
 
     QTcpSocket* m_socket = nullptr;
     bool m_ready = false;

@@ -9,8 +9,16 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QSaveFile>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 using namespace TranscriptText;
 
@@ -35,7 +43,7 @@ private:
     bool m_shown = true;
 };
 // Writes until all is written; the call after a short write fails with the cause (disk full, ...).
-bool writeAll(QSaveFile& file, const QByteArray& data)
+bool writeAll(QFileDevice& file, const QByteArray& data)
 {
     qint64 written = 0;
     while (written < data.size()) {
@@ -45,6 +53,58 @@ bool writeAll(QSaveFile& file, const QByteArray& data)
         written += chunk;
     }
     return true;
+}
+
+// The text goes to a temporary file beside the target that replaces it only
+// when complete, so a failed save leaves any earlier file intact. Unbuffered,
+// so a short write shows up here: a buffered one failing in commit()'s flush
+// would still replace the target with a cut-off file. Empty when saved.
+QString saveReplacing(const QString& fileName, const QByteArray& text)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return file.errorString();
+    if (!writeAll(file, text) || !writeAll(file, QByteArrayLiteral("\r\n"))) {
+        const QString error = file.errorString(); // before cancelWriting() puts its own text there
+        file.cancelWriting();
+        return error;
+    }
+    return file.commit() ? QString() : file.errorString();
+}
+
+// A device or a pipe is written in place: a file renamed over it would put a
+// plain file where the device or the pipe was. Empty when written.
+QString writeInPlace(const QString& fileName, const QByteArray& text)
+{
+    QFile file;
+#ifdef Q_OS_UNIX
+    // Opened without blocking, so a pipe that no one reads fails at once
+    // instead of holding the program up until a reader comes.
+    const int fd = ::open(QFile::encodeName(fileName).constData(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return qt_error_string(errno);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+    // A reader that goes away half-way fails the write instead of ending the program.
+    struct sigaction ignore = {};
+    struct sigaction previous = {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &previous);
+    const bool written = writeAll(file, text) && writeAll(file, QByteArrayLiteral("\r\n"));
+    ::sigaction(SIGPIPE, &previous, nullptr);
+#else
+    file.setFileName(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return file.errorString();
+    const bool written = writeAll(file, text) && writeAll(file, QByteArrayLiteral("\r\n"));
+#endif
+    return written ? QString() : file.errorString();
+}
+
+bool isDeviceOrPipe(const QString& fileName)
+{
+    const QFileInfo target(fileName);
+    return target.exists() && !target.isFile() && !target.isDir();
 }
 } // namespace
 
@@ -72,28 +132,11 @@ QString Transcript::GetFileName(const QString& proposedName)
 
 void Transcript::SaveFileAs(const QString& fileName, const QByteArray& text)
 {
-    // The text goes to a temporary file beside the target that replaces it
-    // only when complete, so a failed save leaves any earlier file intact.
-    // Unbuffered, so a short write shows up here: a buffered one failing in
-    // commit()'s flush would still replace the target with a cut-off file.
-    QSaveFile file(fileName);
-    const bool opened = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     const bool wasBusy = m_window.isBusy();
     m_window.setBusy(true);
-    bool saved = false;
-    QString error = file.errorString();
-    if (opened) {
-        saved = writeAll(file, text) && writeAll(file, QByteArrayLiteral("\r\n"));
-        error = file.errorString(); // before cancelWriting() puts its own text there
-        if (saved) {
-            saved = file.commit();
-            error = file.errorString();
-        } else {
-            file.cancelWriting();
-        }
-    }
+    const QString error = isDeviceOrPipe(fileName) ? writeInPlace(fileName, text) : saveReplacing(fileName, text);
     m_window.setBusy(wasBusy);
-    if (!saved)
+    if (!error.isEmpty())
         platform().messageBox(&m_window, error, Platform::Icon::Exclamation, kAppTitle);
 }
 

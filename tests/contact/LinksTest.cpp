@@ -99,7 +99,7 @@ private slots:
         if (browserMessage) {
             QCOMPARE(p.boxTexts(), QStringList{"Unable to launch the default Web Browser"});
             QCOMPARE(p.boxes.first().icon, Platform::Icon::Exclamation);
-            QCOMPARE(p.boxes.first().caption, QString());
+            QCOMPARE(p.boxes.first().caption, QString("Finger Quobix 2.2"));
         } else {
             QCOMPARE(p.boxes.size(), 0);
         }

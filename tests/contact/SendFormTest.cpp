@@ -2,11 +2,13 @@
 #include "TestMain.h"
 #include "app/Settings.h"
 #include "contact/SendForm.h"
+#include "net/SmtpClient.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QHostInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -14,6 +16,7 @@
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 // A loopback port where nothing listens.
@@ -149,6 +152,46 @@ private slots:
         QCOMPARE(f.txtfrom->text(), QString("me@example.net"));
         QVERIFY(f.SendBtn->isEnabled());
         QVERIFY(!QApplication::overrideCursor());
+    }
+
+    // Looking the server's name up lets events run: the window must neither
+    // close under the conversation nor start a second one.
+    void sendUnderWayKeepsTheWindowAndRefusesASecond()
+    {
+        m_form->close();
+        m_config.smtpHost = QStringLiteral("mail.example.invalid");
+        m_form = new SendForm(m_config);
+        m_form->setAttribute(Qt::WA_DeleteOnClose);
+        m_form->show();
+        SendForm& f = form();
+        int lookups = 0;
+        bool closed = true;
+        f.SmtpClient1->setHostLookup([&](const QString&, QObject* context, std::function<void(const QHostInfo&)> done) {
+            ++lookups;
+            QTimer::singleShot(0, context, [&f, &closed, done] {
+                closed = f.close();
+                f.SendOption->trigger();
+                QHostInfo info;
+                info.setAddresses({QHostAddress(QHostAddress::LocalHost)});
+                done(info);
+            });
+            return lookups;
+        });
+        f.txtfrom->setText("me@example.net");
+        f.msgtext->setPlainText("Still here?");
+
+        QTest::mouseClick(f.SendBtn, Qt::LeftButton);
+
+        QCOMPARE(lookups, 1);
+        QVERIFY(!closed);
+        QCOMPARE(recordingPlatform().boxTexts(), QStringList{SendForm::kNoConnection});
+        QVERIFY(m_form && f.isVisible());
+        QCOMPARE(f.msgtext->toPlainText(), QString("Still here?"));
+        QVERIFY(f.SendBtn->isEnabled());
+        QVERIFY(!QApplication::overrideCursor());
+        // Once the send is over the window closes as before.
+        recordingPlatform().answers = {Platform::Answer::Yes};
+        QVERIFY(f.close());
     }
 
     void editMenuAvailability_data()

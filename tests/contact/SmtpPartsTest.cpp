@@ -3,11 +3,13 @@
 #include "net/SmtpClient.h"
 
 #include <QElapsedTimer>
+#include <QHostInfo>
 #include <QLocale>
 #include <QScopeGuard>
 #include <QTcpServer>
 #include <QTest>
 #include <QTimeZone>
+#include <QTimer>
 
 // The pieces of the mail path that decide something: reply parsing, the
 // data on the wire, the date header, line ends and blocks, and the client's
@@ -38,6 +40,8 @@ private slots:
         QTest::newRow("bad separator") << QList<QByteArray>{"250_x\r\n"} << QList<int>{0} << "250_x";
         QTest::newRow("endless line") << QList<QByteArray>{QByteArray(70000, 'x')} << QList<int>{0}
                                       << "";
+        QTest::newRow("endless line after a first") << QList<QByteArray>{"250-a\r\n", QByteArray(70000, 'x')}
+                                                    << QList<int>{0} << "250-a\n" + QString(70000, 'x');
     }
     void replyParser()
     {
@@ -204,6 +208,60 @@ private slots:
         QVERIFY(!client.BeginMessage());
         QCOMPARE(client.LastErrorCode(), SmtpError::NotConnected);
         QVERIFY(client.CloseConnection());
+    }
+
+    // Host names are looked up within the time limit, and each address the
+    // lookup gives is tried in turn.
+    void hostNameLookup_data()
+    {
+        QTest::addColumn<QString>("answer"); // "none": the lookup never answers
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("never answers") << "none" << SmtpError::TimedOut
+                                       << "The SMTP server's host mail.example.invalid could not be looked up within 1 "
+                                          "seconds.";
+        QTest::newRow("unknown host") << "" << SmtpError::HostNotFound
+                                      << "The SMTP server's host mail.example.invalid was not found.";
+        // Nothing listens on ::1; the next address reaches the silent server.
+        QTest::newRow("second address") << "::1 127.0.0.1" << SmtpError::TimedOut
+                                        << "The SMTP server did not answer within 1 seconds.";
+    }
+    void hostNameLookup()
+    {
+        QFETCH(QString, answer);
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        SmtpClient client;
+        QStringList looked;
+        client.setHostLookup([&](const QString& name, QObject* context, std::function<void(const QHostInfo&)> done) {
+            looked.append(name);
+            if (answer != "none") {
+                QTimer::singleShot(0, context, [answer, done] {
+                    QHostInfo info;
+                    QList<QHostAddress> addresses;
+                    for (const QString& address : answer.split(' ', Qt::SkipEmptyParts))
+                        addresses.append(QHostAddress(address));
+                    info.setAddresses(addresses);
+                    if (addresses.isEmpty())
+                        info.setError(QHostInfo::HostNotFound);
+                    done(info);
+                });
+            }
+            return 1;
+        });
+        client.setServerHost(QStringLiteral("mail.example.invalid"));
+        client.setServerPort(silent.serverPort());
+        client.setTimeLimit(1);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!client.OpenConnection());
+        QVERIFY(clock.elapsed() < 10000);
+        QCOMPARE(looked, QStringList{"mail.example.invalid"});
+        QCOMPARE(client.LastErrorCode(), code);
+        QCOMPARE(client.LastErrorString(), text);
+        QVERIFY(!client.IsConnected());
     }
 };
 

@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -17,6 +18,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -264,6 +266,88 @@ private slots:
         QVERIFY(message);
         QCOMPARE(message->data, expectedData("me@example.net", "Please keep this text"));
         QTRY_VERIFY(!form);
+    }
+
+    // The relay named by host name: looked up, then each address tried.
+    void sendsThroughTheRelaysHostName()
+    {
+        RuntimeConfig config = TestSupport::testConfig();
+        config.smtpHost = QStringLiteral("localhost");
+        config.smtpPort = m_port;
+        config.smtpTimeLimitSeconds = 10;
+        m_program.reset();
+        m_program = TestSupport::startProgram(config);
+        QPointer<SendForm> form = openForm();
+        QVERIFY(form);
+        QTest::keyClicks(form->txtfrom, "me@example.net");
+        form->msgtext->setPlainText("By name");
+        QTest::mouseClick(form->SendBtn, Qt::LeftButton);
+        const std::optional<Received> message = received();
+        QVERIFY2(message, qPrintable(recordingPlatform().boxTexts().join(" | ")));
+        QCOMPARE(message->data, expectedData("me@example.net", "By name"));
+        QTRY_VERIFY(!form);
+    }
+
+    // Servers that misbehave: every wait ends within the time limit, the
+    // message stays, what the user reads stays short, and a server that
+    // refused to talk still hears QUIT.
+    void misbehavingServer_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<QString>("box"); // the start of the message shown
+        QTest::addColumn<bool>("quit");
+        const QString noConnection = SendForm::kNoConnection;
+        QTest::newRow("huge reply") << "huge-reply"
+                                    << "The message was not sent. The SMTP server answered:\n550 zzzz" << true;
+        QTest::newRow("endless multi-line reply") << "endless-reply" << noConnection << false;
+        QTest::newRow("reply dripping in") << "drip" << noConnection << false;
+        QTest::newRow("no line end") << "no-line-end" << noConnection << false;
+        QTest::newRow("greeting 554") << "greeting-554" << noConnection << true;
+        QTest::newRow("EHLO and HELO refused") << "hello-refused" << noConnection << true;
+    }
+    void misbehavingServer()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(QString, box);
+        QFETCH(bool, quit);
+        QProcess server;
+        server.start(kPython, {QStringLiteral(QUOBIX_CONTACT_TEST_DATA "/smtp_script.py"), scenario});
+        QVERIFY(server.waitForStarted(10000));
+        const auto stop = qScopeGuard([&server] {
+            ::kill(static_cast<pid_t>(server.processId()), SIGKILL);
+            server.waitForFinished(10000);
+        });
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += server.readAllStandardOutput()).contains('\n'), 30000);
+        const quint16 port = output.mid(5, output.indexOf('\n') - 5).toUShort();
+        QVERIFY(output.startsWith("PORT ") && port != 0);
+
+        RuntimeConfig config = TestSupport::testConfig();
+        config.smtpHost = QStringLiteral("127.0.0.1");
+        config.smtpPort = port;
+        config.smtpTimeLimitSeconds = 2;
+        m_program.reset();
+        m_program = TestSupport::startProgram(config);
+        QPointer<SendForm> form = openForm();
+        QVERIFY(form);
+        QTest::keyClicks(form->txtfrom, "me@example.net");
+        form->msgtext->setPlainText("Keep me");
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(form->SendBtn, Qt::LeftButton);
+
+        // At most one wait each for the connection, the greeting, EHLO and HELO.
+        QVERIFY2(clock.elapsed() < 4 * 2000 + 2000, qPrintable(QString::number(clock.elapsed())));
+        const QStringList boxes = recordingPlatform().boxTexts();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes.first().startsWith(box), qPrintable(boxes.first().left(200)));
+        QVERIFY2(boxes.first().size() < 1100, qPrintable(QString::number(boxes.first().size())));
+        QVERIFY(form && form->isVisible());
+        QCOMPARE(form->msgtext->toPlainText(), QString("Keep me"));
+        QVERIFY(form->SendBtn->isEnabled());
+        QVERIFY(!QApplication::overrideCursor());
+        if (quit)
+            QTRY_VERIFY_WITH_TIMEOUT((output += server.readAllStandardOutput()).contains("C: QUIT"), 10000);
     }
 
     void fallsBackToHeloWhenEhloIsRefused()

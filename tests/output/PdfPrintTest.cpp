@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
 #include <QPrinter>
@@ -119,6 +120,40 @@ private slots:
         const QImage page(image + QStringLiteral(".pgm"));
         QVERIFY(!page.isNull());
         QVERIFY2(longestDarkRun(page) > page.width() * 9 / 10, qPrintable(QString::number(longestDarkRun(page))));
+    }
+
+    // A line far wider than the paper goes to the printer only as far as it can show:
+    // a reply line of megabytes must not be laid out and spooled whole.
+    void overlongLineIsCutAtThePaperEdge()
+    {
+        const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+        if (pdftotext.isEmpty())
+            QSKIP("poppler-utils (pdftotext) is not installed; scripts/install-deps.sh --tests installs it");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString pdf = dir.filePath(QStringLiteral("long.pdf"));
+        TestSupport::clearSettings();
+        freshPlatform().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
+            auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+            printer->setOutputFormat(QPrinter::PdfFormat);
+            printer->setOutputFileName(pdf);
+            return std::make_unique<QtPrinterDevice>(std::move(printer));
+        };
+        auto program = TestSupport::startProgram();
+        program->window().text1->clear();
+        QByteArray line = "Start of a long line ";
+        for (int i = 0; line.size() < 2 * 1024 * 1024; ++i)
+            line += "word" + QByteArray::number(i % 10) + ' ';
+        program->window().text1->append(line + "\r\nNext line");
+
+        program->window().mnuPrint->trigger();
+
+        QVERIFY2(recordingPlatform().boxes.isEmpty(), qPrintable(recordingPlatform().boxTexts().join('\n')));
+        const QString text = run(pdftotext, {pdf, QStringLiteral("-")});
+        QVERIFY2(text.contains(QLatin1String("Start of a long line word0 word1")), qPrintable(text.left(400)));
+        QVERIFY(text.contains(QLatin1String("Next line")));
+        QVERIFY2(QFileInfo(pdf).size() < 100 * 1024, qPrintable(QString::number(QFileInfo(pdf).size())));
+        QVERIFY2(text.size() < 4096, qPrintable(QString::number(text.size())));
     }
 
     // A job that cannot start reaches the user as a "Print Error" box naming the cause.

@@ -13,7 +13,10 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -184,6 +187,49 @@ private slots:
         QVERIFY(!window().isBusy());
 #else
         QSKIP("needs a file-size limit to make the write fail");
+#endif
+    }
+
+    // A pipe (like a device) is written in place; a file renamed over it would
+    // replace it. Without a reader the save fails at once instead of hanging.
+    void pipeIsWrittenInPlace_data()
+    {
+        QTest::addColumn<bool>("withReader");
+        QTest::newRow("someone reads") << true;
+        QTest::newRow("no reader") << false;
+    }
+    void pipeIsWrittenInPlace()
+    {
+#ifdef Q_OS_UNIX
+        QFETCH(bool, withReader);
+        const QString pipe = m_dir.filePath(QStringLiteral("pipe"));
+        const QByteArray pipeName = QFile::encodeName(pipe);
+        QFile::remove(pipe);
+        QVERIFY(::mkfifo(pipeName.constData(), 0600) == 0);
+        const int reader = withReader ? ::open(pipeName.constData(), O_RDONLY | O_NONBLOCK) : -1;
+        QVERIFY(!withReader || reader >= 0);
+        window().text1->setText(QStringLiteral("reply\r\n"));
+        chooseNextTime(pipe);
+
+        window().mnuSave->trigger();
+
+        struct stat status = {};
+        QVERIFY(::stat(pipeName.constData(), &status) == 0);
+        QVERIFY(S_ISFIFO(status.st_mode));
+        if (withReader) {
+            QByteArray received(4096, '\0');
+            const auto got = ::read(reader, received.data(), received.size());
+            ::close(reader);
+            received.resize(std::max<qsizetype>(got, 0));
+            QCOMPARE(received, header("8 Dec 2026 14:30:15") + "reply\r\n\r\n\r\n");
+            QVERIFY(recordingPlatform().boxes.isEmpty());
+        } else {
+            QCOMPARE(recordingPlatform().boxTexts(), QStringList{qt_error_string(ENXIO)});
+        }
+        QVERIFY(!window().isBusy());
+        QFile::remove(pipe);
+#else
+        QSKIP("needs a named pipe");
 #endif
     }
 
