@@ -10,6 +10,7 @@
 #include "server/ServerReply.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -32,6 +33,11 @@ qint64 residentBytes()
         return -1;
     const QList<QByteArray> fields = statm.readAll().split(' ');
     return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : -1;
+}
+
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).count()) - 2; // . and ..
 }
 
 int visitorLines(const finger& w)
@@ -242,18 +248,23 @@ private slots:
         finger& w = program->window();
         FingerService& server = w.service();
         constexpr int kExtra = 5;
+        fingerOnce(w); // the lookup machinery's own descriptors
+        const int descriptorsBefore = openDescriptors();
         std::vector<std::unique_ptr<Visitor>> visitors;
         // All connect before the server sees any of them.
         for (int n = 0; n < FingerService::kPoolLimit + kExtra; ++n) {
             visitors.push_back(std::make_unique<Visitor>(w));
             visitors.back()->send("/W someone\r\n");
         }
-        QTRY_COMPARE_WITH_TIMEOUT(visitorLines(w), FingerService::kPoolLimit + kExtra, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(visitorLines(w), 1 + FingerService::kPoolLimit + kExtra, 10000);
         for (const auto& visitor : visitors) {
             QTRY_VERIFY(visitor->closed);
             QCOMPARE(visitor->received, kBannerLine);
         }
         QCOMPARE(server.poolCount(), 0);
+        // Every connection's descriptors are given back once both ends have closed.
+        visitors.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(openDescriptors() <= descriptorsBefore, 10000);
     }
 
     void idleClientIsTimedOut()
@@ -307,8 +318,16 @@ private slots:
         QCOMPARE(w.service().poolCount(), 0);
     }
 
+    void replyReachesASlowReaderWhole_data()
+    {
+        QTest::addColumn<bool>("endsItsSide");
+        QTest::newRow("reads late") << false;
+        // Like `nc -N`: the end of its stream must not cut the reply short.
+        QTest::newRow("ends its side after the query") << true;
+    }
     void replyReachesASlowReaderWhole()
     {
+        QFETCH(bool, endsItsSide);
         QByteArray description;
         for (int n = 0; description.size() < 3 * 1024 * 1024; ++n)
             description += "Line " + QByteArray::number(n) + " of a long description.\r\n";
@@ -317,9 +336,11 @@ private slots:
         finger& w = program->window();
 
         // It reads nothing until the server has ended the connection on its side.
-        RawClient slow(w.service().listenPort());
+        RawClient slow(w.service().listenPort(), 4096);
         QVERIFY(slow.isConnected());
         QCOMPARE(slow.sendSome("\r\n"), qint64(2));
+        if (endsItsSide)
+            slow.shutdownWrite();
         QTRY_COMPARE(visitorLines(w), 1);
         QTRY_COMPARE(w.service().poolCount(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(slow.readSome(), 20000);
@@ -436,6 +457,8 @@ private slots:
             QTcpServer probe;
             if (probe.listen(QHostAddress::LocalHost, RuntimeConfig::kFingerPort))
                 QSKIP("this user may listen on port 79");
+            if (probe.serverError() != QAbstractSocket::SocketAccessError)
+                QSKIP("port 79 is taken by another program");
             config.server.portMap.insert(RuntimeConfig::kFingerPort, RuntimeConfig::kFingerPort);
         }
         storeProfile({"Ann", "", "", ""});
