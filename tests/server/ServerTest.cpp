@@ -379,6 +379,15 @@ private slots:
         QTest::newRow("name known") << "host.example" << "192.0.2.1" << "Being fingered by host.example\r\n";
         QTest::newRow("no name: address") << "" << "192.0.2.1" << "Being fingered by 192.0.2.1\r\n";
         QTest::newRow("neither") << "" << "" << "Being fingered by \r\n";
+        // A hostile name server cannot forge lines of the record.
+        QTest::newRow("name with a line break") << "evil\r\nFinger Server Ready!" << "192.0.2.1"
+                                                << "Being fingered by 192.0.2.1\r\n";
+        QTest::newRow("name with a bare LF") << "a\nb" << "192.0.2.1" << "Being fingered by 192.0.2.1\r\n";
+        QTest::newRow("name with an escape") << "a\x1b[2Jb" << "192.0.2.1" << "Being fingered by 192.0.2.1\r\n";
+        QTest::newRow("name with a C1 control") << QString("a") + QChar(0x85) + "b" << "192.0.2.1"
+                                                << "Being fingered by 192.0.2.1\r\n";
+        QTest::newRow("name with odd but printable characters")
+            << "under_score.-x" << "192.0.2.1" << "Being fingered by under_score.-x\r\n";
     }
     void visitorLineNamesThePeer()
     {
