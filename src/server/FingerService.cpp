@@ -263,6 +263,14 @@ void FingerService::showSetup(bool modal)
 {
     // One dialog at a time: a second request brings the open one forward.
     if (m_setup) {
+        // Brought forward while another of our windows is application-modal,
+        // a modeless dialog would stay blocked behind it; it turns modal, and
+        // modality only changes on a hidden window.
+        QWidget* modalWindow = QApplication::activeModalWidget();
+        if (modalWindow && modalWindow != m_setup && m_setup->windowModality() == Qt::NonModal) {
+            m_setup->hide();
+            m_setup->setWindowModality(Qt::ApplicationModal);
+        }
         bringToFront(m_setup);
         return;
     }
