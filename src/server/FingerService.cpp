@@ -182,8 +182,11 @@ void FingerService::FingerServer_Read(int Index, int DataLength, bool IsUrgent)
     m_serving[Index] = true;
     const QPointer<SocketComponent> served(socket);
 
-    // At the end of the box, however long its text has grown.
-    m_window.text1->append(ServerReply::visitorLine(socket->PartnerName(), socket->PartnerAddress()));
+    // At the end of the box, however long its text has grown; the insertion
+    // point ends up after it, so the box shows the note.
+    ReplyBox* box = m_window.text1;
+    box->append(ServerReply::visitorLine(socket->PartnerName(), socket->PartnerAddress()));
+    box->setSelection(box->length(), 0);
 
     // The query is read in this bounded piece and dropped: every client gets the same reply.
     socket->setReadCount(DataLength);

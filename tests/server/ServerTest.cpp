@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QHostInfo>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTcpServer>
 #include <QTest>
 
@@ -404,6 +405,8 @@ private slots:
         for (int n = 0; n < 2000; ++n)
             w.text1->append(QByteArray("A line that makes the reply box longer than 64 KiB.\r\n"));
         QVERIFY(w.text1->length() > 100000);
+        w.text1->setSelection(10, 20);
+        QCOMPARE(w.text1->verticalScrollBar()->value(), 0);
 
         // Before the reverse lookup has answered, or after: the address or the name.
         const QString name = QHostInfo::fromName(QStringLiteral("127.0.0.1")).hostName();
@@ -412,6 +415,10 @@ private slots:
         QVERIFY2(text.endsWith("Being fingered by 127.0.0.1\r\n")
                      || text.endsWith("Being fingered by " + name + "\r\n"),
                  qPrintable(text.right(60)));
+        // The insertion point follows the note, and the box scrolls to show it.
+        QCOMPARE(w.text1->selStart(), w.text1->length());
+        QCOMPARE(w.text1->selLength(), 0);
+        QCOMPARE(w.text1->verticalScrollBar()->value(), w.text1->verticalScrollBar()->maximum());
 
         // A query that comes after the lookup logs the name.
         if (name.isEmpty() || name == u"127.0.0.1")
