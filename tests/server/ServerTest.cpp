@@ -19,6 +19,7 @@
 #include <QScrollBar>
 #include <QTcpServer>
 #include <QTest>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -363,13 +364,21 @@ private slots:
         // The peer reads nothing, so this stays queued and the socket busy.
         server.Send_Finger_Client(1, QString(8 * 1024 * 1024, u'x'));
         QVERIFY(server.FingerServer(1)->BusyState());
-        // The next send waits; the time-out ends the connection meanwhile and the wait with it.
+        // Other clients are served while the next send waits, and the
+        // program's exit may be asked for meanwhile.
+        Visitor other(program->window());
+        other.send("\r\n");
+        QTimer::singleShot(50, program->tray.get(), [&] { program->tray->mnuMain->trigger(); });
+        // The time-out ends the connection meanwhile and the wait with it.
         server.Send_Finger_Client(1, QStringLiteral("more"));
         QVERIFY(!server.FingerServer(1));
         QCOMPARE(server.poolCount(), 0);
         // The serving step's own close comes second and changes nothing.
         server.QuitFingerServer(1);
         QCOMPARE(server.poolCount(), 0);
+        QTRY_VERIFY(other.closed);
+        QCOMPARE(other.received, kBannerLine);
+        QCOMPARE(program->quitCalls, 1);
     }
 
     void visitorLineNamesThePeer_data()
