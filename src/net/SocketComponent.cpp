@@ -5,6 +5,7 @@
 #include <QNetworkInterface>
 #include <QNetworkProxy>
 #include <QSet>
+#include <QSocketNotifier>
 #include <QSysInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -24,6 +25,8 @@
 #if defined(Q_OS_LINUX)
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+
+#include <cerrno>
 #endif
 
 namespace {
@@ -168,15 +171,9 @@ QSet<qintptr>& unclaimedDescriptors()
 class SocketDrain : public QObject
 {
 public:
-    static void start(QTcpSocket* socket)
-    {
-        if (socket->state() != QAbstractSocket::ConnectedState) {
-            socket->abort();
-            socket->deleteLater();
-            return;
-        }
-        new SocketDrain(socket);
-    }
+    // spare: a second descriptor of the connection, or -1; unsent: the
+    // bytes written lately, of which the socket may still hold the tail.
+    static void start(QTcpSocket* socket, qintptr spare, QByteArray unsent);
 
 private:
     explicit SocketDrain(QTcpSocket* socket)
@@ -230,6 +227,155 @@ private:
     bool m_halfClosed = false;
     bool m_finished = false;
 };
+
+#if defined(Q_OS_LINUX)
+// The same below Qt, for connections with a spare descriptor. Qt shuts a
+// socket down as soon as the peer's end of stream arrives, dropping what it
+// has not sent yet, so a client that ends its sending side after the query
+// would lose the tail of a long reply. This drain owns the spare descriptor
+// and the unsent bytes, and sends them whatever the peer has closed.
+class DescriptorDrain : public QObject
+{
+public:
+    DescriptorDrain(int descriptor, QByteArray unsent)
+        : QObject(QCoreApplication::instance())
+        , m_descriptor(descriptor)
+        , m_unsent(std::move(unsent))
+        , m_readable(descriptor, QSocketNotifier::Read)
+        , m_writable(descriptor, QSocketNotifier::Write)
+    {
+        m_writable.setEnabled(false);
+        m_linger.setSingleShot(true);
+        m_deadline.setSingleShot(true);
+        connect(&m_linger, &QTimer::timeout, this, &DescriptorDrain::finish);
+        connect(&m_deadline, &QTimer::timeout, this, &DescriptorDrain::finish);
+        connect(&m_readable, &QSocketNotifier::activated, this, &DescriptorDrain::readAndDrop);
+        connect(&m_writable, &QSocketNotifier::activated, this, &DescriptorDrain::writeSome);
+        m_linger.start(kLingerMs);
+        m_deadline.start(kDrainLimitMs);
+        writeSome();
+    }
+
+    ~DescriptorDrain() override { closeDescriptor(); }
+
+private:
+    void writeSome()
+    {
+        while (!m_finished && m_sent < m_unsent.size()) {
+            const ssize_t n = ::send(m_descriptor, m_unsent.constData() + m_sent, size_t(m_unsent.size() - m_sent),
+                                     MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n > 0) {
+                m_sent += n;
+                m_linger.start(kLingerMs); // progress: a slow reader still gets all of it
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                m_writable.setEnabled(true);
+                return;
+            } else {
+                finish();
+                return;
+            }
+        }
+        if (m_finished)
+            return;
+        m_writable.setEnabled(false);
+        m_unsent = QByteArray();
+        m_sent = 0;
+        m_halfClosed = true;
+        ::shutdown(m_descriptor, SHUT_WR);
+        if (m_peerEnded)
+            finish();
+        else
+            m_linger.start(kLingerMs);
+    }
+
+    void readAndDrop()
+    {
+        char buffer[16 * 1024];
+        // A bounded amount per wake-up, so a flooding peer cannot hold the thread.
+        for (int round = 0; round < 16; ++round) {
+            const ssize_t n = ::recv(m_descriptor, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0)
+                continue;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return;
+            if (n < 0) {
+                finish();
+                return;
+            }
+            // End of the peer's stream: what is left of the reply still goes.
+            m_peerEnded = true;
+            m_readable.setEnabled(false);
+            if (m_halfClosed)
+                finish();
+            return;
+        }
+    }
+
+    void finish()
+    {
+        if (m_finished)
+            return;
+        m_finished = true;
+        m_linger.stop();
+        m_deadline.stop();
+        closeDescriptor();
+        deleteLater();
+    }
+
+    void closeDescriptor()
+    {
+        m_readable.setEnabled(false);
+        m_writable.setEnabled(false);
+        if (m_descriptor >= 0)
+            ::close(std::exchange(m_descriptor, -1));
+    }
+
+    int m_descriptor;
+    QByteArray m_unsent;
+    qsizetype m_sent = 0;
+    QSocketNotifier m_readable;
+    QSocketNotifier m_writable;
+    QTimer m_linger;
+    QTimer m_deadline;
+    bool m_halfClosed = false;
+    bool m_peerEnded = false;
+    bool m_finished = false;
+};
+#endif
+
+void SocketDrain::start(QTcpSocket* socket, qintptr spare, QByteArray unsent)
+{
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        if (spare >= 0)
+            closeDescriptor(spare);
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+#if defined(Q_OS_LINUX)
+    if (spare >= 0) {
+        socket->flush();
+        // The socket's buffer holds the last bytesToWrite() bytes written.
+        const qint64 pending = socket->bytesToWrite();
+        if (pending < unsent.size())
+            unsent.remove(0, unsent.size() - pending);
+        if (pending == unsent.size()) {
+            new DescriptorDrain(int(spare), std::move(unsent));
+            // The spare descriptor keeps the connection open past this close.
+            socket->abort();
+            socket->deleteLater();
+            return;
+        }
+    }
+#endif
+    if (spare >= 0)
+        closeDescriptor(spare);
+    new SocketDrain(socket);
+}
 
 // Hands every accepted descriptor to the owner's Accept event instead of
 // queueing a QTcpSocket, so another component can take it over.
@@ -325,16 +471,17 @@ public:
         acceptRetry.stop();
         if (lookupId >= 0)
             QHostInfo::abortHostLookup(std::exchange(lookupId, -1));
-        closeSpare();
         if (QTcpSocket* s = std::exchange(socket, nullptr)) {
             QObject::disconnect(s, nullptr, q, nullptr);
             if (graceful) {
-                SocketDrain::start(s);
+                SocketDrain::start(s, std::exchange(spareDescriptor, -1), std::exchange(unsent, QByteArray()));
             } else {
                 s->abort();
                 s->deleteLater();
             }
         }
+        closeSpare();
+        unsent.clear();
         if (ListenServer* s = std::exchange(server, nullptr)) {
             s->release();
             s->close();
@@ -635,6 +782,8 @@ public:
     int readDepth = 0;
     qint64 consumed = 0;
     qintptr spareDescriptor = -1;
+    // What was written lately; the socket's buffer holds its tail until sent.
+    QByteArray unsent;
     int lookupId = -1;
     QString targetAddress;
     QString partnerName;
@@ -780,7 +929,13 @@ void SocketComponent::setWriteData(const QString& data)
     if (!d->socket || !d->connected)
         return;
     const bool part = d->writeCount > 0 && d->writeCount < data.size();
-    d->socket->write((part ? data.left(d->writeCount) : data).toLatin1());
+    const QByteArray bytes = (part ? data.left(d->writeCount) : data).toLatin1();
+    const qint64 queuedBefore = d->socket->bytesToWrite();
+    d->socket->write(bytes);
+    // Keep only what the socket may still hold: its queue is the newest bytes written.
+    if (d->unsent.size() > queuedBefore)
+        d->unsent.remove(0, d->unsent.size() - queuedBefore);
+    d->unsent += bytes;
 }
 
 void SocketComponent::setReadCount(qint64 count)

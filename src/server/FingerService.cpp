@@ -182,8 +182,11 @@ void FingerService::FingerServer_Read(int Index, int DataLength, bool IsUrgent)
     m_serving[Index] = true;
     const QPointer<SocketComponent> served(socket);
 
-    // At the end of the box, however long its text has grown.
-    m_window.text1->append(ServerReply::visitorLine(socket->PartnerName(), socket->PartnerAddress()));
+    // At the end of the box, however long its text has grown; the insertion
+    // point ends up after it, so the box shows the note.
+    ReplyBox* box = m_window.text1;
+    box->append(ServerReply::visitorLine(socket->PartnerName(), socket->PartnerAddress()));
+    box->setSelection(box->length(), 0);
 
     // The query is read in this bounded piece and dropped: every client gets the same reply.
     socket->setReadCount(DataLength);
@@ -263,6 +266,14 @@ void FingerService::showSetup(bool modal)
 {
     // One dialog at a time: a second request brings the open one forward.
     if (m_setup) {
+        // Brought forward while another of our windows is application-modal,
+        // a modeless dialog would stay blocked behind it; it turns modal, and
+        // modality only changes on a hidden window.
+        QWidget* modalWindow = QApplication::activeModalWidget();
+        if (modalWindow && modalWindow != m_setup && m_setup->windowModality() == Qt::NonModal) {
+            m_setup->hide();
+            m_setup->setWindowModality(Qt::ApplicationModal);
+        }
         bringToFront(m_setup);
         return;
     }

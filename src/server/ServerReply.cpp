@@ -3,6 +3,8 @@
 #include "app/Text.h"
 #include "net/SocketComponent.h"
 
+#include <algorithm>
+
 namespace ServerReply {
 QString startupReply(const Profile& profile, const QString& current)
 {
@@ -42,9 +44,22 @@ void completeWithBanner(QString& reply)
         reply += kLineEnd + kLineEnd + kBanner;
 }
 
+namespace {
+// A name that a visitor's own name server handed back may hold anything; one
+// with line breaks or other control characters would write lines of its own
+// into the reply box, which is saved and printed as the program's record.
+bool isPlainName(const QString& name)
+{
+    return std::none_of(name.cbegin(), name.cend(), [](QChar c) {
+        return c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+    });
+}
+} // namespace
+
 QString visitorLine(const QString& partnerName, const QString& partnerAddress)
 {
-    return QStringLiteral("Being fingered by ") + (partnerName.isEmpty() ? partnerAddress : partnerName) + kLineEnd;
+    const bool useName = !partnerName.isEmpty() && isPlainName(partnerName);
+    return QStringLiteral("Being fingered by ") + (useName ? partnerName : partnerAddress) + kLineEnd;
 }
 
 QString listenFailureLine(int port, int errorCode, const QString& errorString)

@@ -30,7 +30,7 @@ SetupOutcome setupReply(const QString& name, const QString& email, const QString
 void completeWithBanner(QString& reply);
 
 // The reply box's note of one visit, ending in CR LF: the peer's name, or its
-// address when no name is known.
+// address when no name is known or the name holds control characters.
 QString visitorLine(const QString& partnerName, const QString& partnerAddress);
 
 // The reply box's line when the server cannot listen on the finger port.

@@ -334,8 +334,19 @@ private slots:
         QVERIFY(!again.wait(500));
     }
 
+    void acceptedConnectionIsServedAndClosedGracefully_data()
+    {
+        QTest::addColumn<bool>("clientEndsItsSide");
+        QTest::newRow("client keeps sending") << false;
+        QTest::newRow("client ends its side after the query") << true;
+    }
     void acceptedConnectionIsServedAndClosedGracefully()
     {
+        QFETCH(bool, clientEndsItsSide);
+#if !defined(Q_OS_LINUX)
+        if (clientEndsItsSide)
+            QSKIP("Ending one side of a connection is done with the Linux socket call here");
+#endif
         SocketOptions options = loopbackOptions();
         options.portMap.insert(79, 0);
         SocketComponent listener(options);
@@ -367,8 +378,18 @@ private slots:
         QTcpSocket client;
         QByteArray received;
         QObject::connect(&client, &QIODevice::readyRead, &client, [&] { received += client.readAll(); });
-        QObject::connect(&client, &QAbstractSocket::connected, &client,
-                         [&] { client.write("query\r\n" + QByteArray(200 * 1024, 'x')); });
+        QObject::connect(&client, &QAbstractSocket::connected, &client, [&] {
+            if (!clientEndsItsSide) {
+                client.write("query\r\n" + QByteArray(200 * 1024, 'x'));
+                return;
+            }
+            // The query and the end of the stream arrive together; the client reads on.
+            client.write("query\r\n");
+            client.flush();
+#if defined(Q_OS_LINUX)
+            ::shutdown(int(client.socketDescriptor()), SHUT_WR);
+#endif
+        });
         client.connectToHost(QHostAddress::LocalHost, quint16(listener.LocalPort()));
         QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 15000);
         QCOMPARE(query, QByteArray("query\r"));

@@ -10,13 +10,16 @@
 #include "server/ServerReply.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QHostInfo>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTcpServer>
 #include <QTest>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -32,6 +35,11 @@ qint64 residentBytes()
         return -1;
     const QList<QByteArray> fields = statm.readAll().split(' ');
     return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : -1;
+}
+
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).count()) - 2; // . and ..
 }
 
 int visitorLines(const finger& w)
@@ -242,18 +250,23 @@ private slots:
         finger& w = program->window();
         FingerService& server = w.service();
         constexpr int kExtra = 5;
+        fingerOnce(w); // the lookup machinery's own descriptors
+        const int descriptorsBefore = openDescriptors();
         std::vector<std::unique_ptr<Visitor>> visitors;
         // All connect before the server sees any of them.
         for (int n = 0; n < FingerService::kPoolLimit + kExtra; ++n) {
             visitors.push_back(std::make_unique<Visitor>(w));
             visitors.back()->send("/W someone\r\n");
         }
-        QTRY_COMPARE_WITH_TIMEOUT(visitorLines(w), FingerService::kPoolLimit + kExtra, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(visitorLines(w), 1 + FingerService::kPoolLimit + kExtra, 10000);
         for (const auto& visitor : visitors) {
             QTRY_VERIFY(visitor->closed);
             QCOMPARE(visitor->received, kBannerLine);
         }
         QCOMPARE(server.poolCount(), 0);
+        // Every connection's descriptors are given back once both ends have closed.
+        visitors.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(openDescriptors() <= descriptorsBefore, 10000);
     }
 
     void idleClientIsTimedOut()
@@ -307,8 +320,16 @@ private slots:
         QCOMPARE(w.service().poolCount(), 0);
     }
 
+    void replyReachesASlowReaderWhole_data()
+    {
+        QTest::addColumn<bool>("endsItsSide");
+        QTest::newRow("reads late") << false;
+        // Like `nc -N`: the end of its stream must not cut the reply short.
+        QTest::newRow("ends its side after the query") << true;
+    }
     void replyReachesASlowReaderWhole()
     {
+        QFETCH(bool, endsItsSide);
         QByteArray description;
         for (int n = 0; description.size() < 3 * 1024 * 1024; ++n)
             description += "Line " + QByteArray::number(n) + " of a long description.\r\n";
@@ -317,9 +338,11 @@ private slots:
         finger& w = program->window();
 
         // It reads nothing until the server has ended the connection on its side.
-        RawClient slow(w.service().listenPort());
+        RawClient slow(w.service().listenPort(), 4096);
         QVERIFY(slow.isConnected());
         QCOMPARE(slow.sendSome("\r\n"), qint64(2));
+        if (endsItsSide)
+            slow.shutdownWrite();
         QTRY_COMPARE(visitorLines(w), 1);
         QTRY_COMPARE(w.service().poolCount(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(slow.readSome(), 20000);
@@ -341,13 +364,21 @@ private slots:
         // The peer reads nothing, so this stays queued and the socket busy.
         server.Send_Finger_Client(1, QString(8 * 1024 * 1024, u'x'));
         QVERIFY(server.FingerServer(1)->BusyState());
-        // The next send waits; the time-out ends the connection meanwhile and the wait with it.
+        // Other clients are served while the next send waits, and the
+        // program's exit may be asked for meanwhile.
+        Visitor other(program->window());
+        other.send("\r\n");
+        QTimer::singleShot(50, program->tray.get(), [&] { program->tray->mnuMain->trigger(); });
+        // The time-out ends the connection meanwhile and the wait with it.
         server.Send_Finger_Client(1, QStringLiteral("more"));
         QVERIFY(!server.FingerServer(1));
         QCOMPARE(server.poolCount(), 0);
         // The serving step's own close comes second and changes nothing.
         server.QuitFingerServer(1);
         QCOMPARE(server.poolCount(), 0);
+        QTRY_VERIFY(other.closed);
+        QCOMPARE(other.received, kBannerLine);
+        QCOMPARE(program->quitCalls, 1);
     }
 
     void visitorLineNamesThePeer_data()
@@ -358,6 +389,15 @@ private slots:
         QTest::newRow("name known") << "host.example" << "192.0.2.1" << "Being fingered by host.example\r\n";
         QTest::newRow("no name: address") << "" << "192.0.2.1" << "Being fingered by 192.0.2.1\r\n";
         QTest::newRow("neither") << "" << "" << "Being fingered by \r\n";
+        // A hostile name server cannot forge lines of the record.
+        QTest::newRow("name with a line break") << "evil\r\nFinger Server Ready!" << "192.0.2.1"
+                                                << "Being fingered by 192.0.2.1\r\n";
+        QTest::newRow("name with a bare LF") << "a\nb" << "192.0.2.1" << "Being fingered by 192.0.2.1\r\n";
+        QTest::newRow("name with an escape") << "a\x1b[2Jb" << "192.0.2.1" << "Being fingered by 192.0.2.1\r\n";
+        QTest::newRow("name with a C1 control") << QString("a") + QChar(0x85) + "b" << "192.0.2.1"
+                                                << "Being fingered by 192.0.2.1\r\n";
+        QTest::newRow("name with odd but printable characters")
+            << "under_score.-x" << "192.0.2.1" << "Being fingered by under_score.-x\r\n";
     }
     void visitorLineNamesThePeer()
     {
@@ -374,6 +414,8 @@ private slots:
         for (int n = 0; n < 2000; ++n)
             w.text1->append(QByteArray("A line that makes the reply box longer than 64 KiB.\r\n"));
         QVERIFY(w.text1->length() > 100000);
+        w.text1->setSelection(10, 20);
+        QCOMPARE(w.text1->verticalScrollBar()->value(), 0);
 
         // Before the reverse lookup has answered, or after: the address or the name.
         const QString name = QHostInfo::fromName(QStringLiteral("127.0.0.1")).hostName();
@@ -382,6 +424,10 @@ private slots:
         QVERIFY2(text.endsWith("Being fingered by 127.0.0.1\r\n")
                      || text.endsWith("Being fingered by " + name + "\r\n"),
                  qPrintable(text.right(60)));
+        // The insertion point follows the note, and the box scrolls to show it.
+        QCOMPARE(w.text1->selStart(), w.text1->length());
+        QCOMPARE(w.text1->selLength(), 0);
+        QCOMPARE(w.text1->verticalScrollBar()->value(), w.text1->verticalScrollBar()->maximum());
 
         // A query that comes after the lookup logs the name.
         if (name.isEmpty() || name == u"127.0.0.1")
@@ -436,6 +482,8 @@ private slots:
             QTcpServer probe;
             if (probe.listen(QHostAddress::LocalHost, RuntimeConfig::kFingerPort))
                 QSKIP("this user may listen on port 79");
+            if (probe.serverError() != QAbstractSocket::SocketAccessError)
+                QSKIP("port 79 is taken by another program");
             config.server.portMap.insert(RuntimeConfig::kFingerPort, RuntimeConfig::kFingerPort);
         }
         storeProfile({"Ann", "", "", ""});

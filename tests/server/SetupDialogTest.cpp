@@ -130,6 +130,35 @@ private slots:
         QTRY_COMPARE(openSetupDialogs(), 0);
     }
 
+    void trayRequestWhileAnotherWindowIsModalGivesAUsableDialog_data()
+    {
+        QTest::addColumn<bool>("alreadyOpen");
+        QTest::newRow("first opening") << false;
+        QTest::newRow("open modeless before") << true;
+    }
+    void trayRequestWhileAnotherWindowIsModalGivesAUsableDialog()
+    {
+        QFETCH(bool, alreadyOpen);
+        auto program = TestSupport::startProgram();
+        finger& w = program->window();
+        if (alreadyOpen)
+            program->tray->mnuServer->trigger();
+        w.mnuAbout->trigger();
+        QWidget* about = QApplication::activeModalWidget();
+        QVERIFY(about && !qobject_cast<FingerServerSetup*>(about));
+
+        program->tray->mnuServer->trigger();
+        FingerServerSetup* setup = w.service().setupDialog();
+        QVERIFY(setup && setup->isVisible());
+        // On top of the modal window, not blocked behind it.
+        QCOMPARE(QApplication::activeModalWidget(), setup);
+        QCOMPARE(openSetupDialogs(), 1);
+        setup->cmdCancel->click();
+        QTRY_VERIFY(!w.service().setupDialog());
+        QCOMPARE(QApplication::activeModalWidget(), about);
+        about->close();
+    }
+
     void enteringABoxSelectsItsText()
     {
         storeProfile({"Ann Example", "ann@example.org", "http://example.org/", "About me"});
