@@ -6,6 +6,7 @@
 #include "app/Twips.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
@@ -126,6 +127,20 @@ private slots:
         QVERIFY(qAbs(Twips::fromPixelsX(w.text1->width()) - (outer.width() - 100)) <= 15);
         QVERIFY(qAbs(Twips::fromPixelsY(w.text1->height()) - (outer.height() - 1630)) <= 15);
         QVERIFY(w.Frame1->width() > w.width());
+    }
+
+    void longStatusTextNeverWidensTheWindow()
+    {
+        finger& w = window();
+        const QSize before = w.size();
+        const QString status = QStringLiteral("Connecting to ") + QString(3000, QLatin1Char('h'));
+        w.setStatusText(status);
+        QApplication::processEvents();
+        w.resize(before);
+        QApplication::processEvents();
+        QCOMPARE(w.size(), before);
+        QVERIFY(w.minimumSizeHint().width() < before.width());
+        QCOMPARE(w.statusText(), status);
     }
 
     void tinyWindowKeepsPositiveSizesAndText()
