@@ -213,6 +213,8 @@ void finger::Form_Load()
     Command3->setEnabled(true);
     setBusy(false);
     setStatusText(QStringLiteral("Finger Quobix is ready for action!"));
+    // The host box comes first among the children; the user box must still take the focus first.
+    Text3->setFocus();
     show();
 }
 

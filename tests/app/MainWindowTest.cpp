@@ -53,6 +53,22 @@ private slots:
         QCOMPARE(w.mnuSelect->shortcut(), QKeySequence("Ctrl+A"));
     }
 
+    void focusStartsInUserBoxAndTabFollowsTheOrder()
+    {
+        finger& w = window();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QCOMPARE(QApplication::focusWidget(), w.Text3);
+        const QList<QWidget*> order{w.Command1, w.Command3, w.text1, w.text2, w.Text3};
+        for (QWidget* next : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
+        for (qsizetype i = order.size() - 2; i >= 0; --i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+            QCOMPARE(QApplication::focusWidget(), order.at(i));
+        }
+    }
+
     void menuEnabling_data()
     {
         QTest::addColumn<bool>("busy");
