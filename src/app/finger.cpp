@@ -279,10 +279,11 @@ void finger::changeEvent(QEvent* event)
     QMainWindow::changeEvent(event);
     if (event->type() != QEvent::WindowStateChange || !isMinimized() || !canHideToTray)
         return;
-    // Minimising hides to the tray; the next show comes back at normal size.
+    // Minimising hides to the tray; the next show comes back at normal size,
+    // also when the window was maximised before.
     QTimer::singleShot(0, this, [this] {
         hide();
-        setWindowState(windowState() & ~Qt::WindowMinimized);
+        setWindowState(Qt::WindowNoState);
     });
 }
 

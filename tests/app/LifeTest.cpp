@@ -167,6 +167,26 @@ private slots:
         QCOMPARE(program->quitCalls, 0);
     }
 
+    void fingerShowsTheWindowInTheStateItWasHiddenIn()
+    {
+        auto program = startProgram();
+        finger& w = program->window();
+        w.showMaximized();
+        QVERIFY(!w.close());
+        QVERIFY(!w.isVisible());
+        program->tray->mnufinger->trigger();
+        QVERIFY(w.isVisible());
+        QVERIFY(w.isMaximized());
+
+        // Minimising brings it back at its normal size.
+        w.showMinimized();
+        QTRY_VERIFY(!w.isVisible());
+        program->tray->mnufinger->trigger();
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.isMaximized());
+        QVERIFY(!w.isMinimized());
+    }
+
     void exitCapturesHostBoxAndSaves_data()
     {
         QTest::addColumn<QStringList>("stored");
