@@ -263,8 +263,13 @@ void finger::Form_Resize()
     // A window made tiny keeps a reply box of at least one pixel; its text is never touched.
     const int replyWidth = std::max(outer.width() - 100, 1);
     const int replyHeight = std::max(outer.height() - (kReplyTop + 1000), 1);
-    text1->setGeometry(0, Twips::toPixelsY(kReplyTop), std::max(Twips::toPixelsX(replyWidth), 1),
-                       std::max(Twips::toPixelsY(replyHeight), 1));
+    // The rule counts on a thin frame; a thicker one (a tall title bar) must not
+    // push the box's edges and scroll bars under the status line or off the window.
+    const int top = Twips::toPixelsY(kReplyTop);
+    const QSize room = centralWidget()->size();
+    const int width = std::min(Twips::toPixelsX(replyWidth), room.width());
+    const int height = std::min(Twips::toPixelsY(replyHeight), room.height() - top);
+    text1->setGeometry(0, top, std::max(width, 1), std::max(height, 1));
     Frame1->resize(Twips::toPixelsX(outer.width() + 500), Frame1->height());
 }
 

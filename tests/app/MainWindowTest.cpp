@@ -145,6 +145,22 @@ private slots:
         QVERIFY(w.Frame1->width() > w.width());
     }
 
+    void replyBoxStaysAboveTheStatusLine()
+    {
+        // A status line taller than the rule expects stands for a thick window frame.
+        finger& w = window();
+        w.StatusBar1->setFixedHeight(Twips::toPixelsY(1200));
+        w.resize(w.width(), w.height() + 1);
+        QApplication::processEvents();
+        const QWidget* client = w.centralWidget();
+        QVERIFY2(w.text1->geometry().bottom() < client->height(),
+                 qPrintable(QStringLiteral("reply box ends at %1, status line starts at %2")
+                                .arg(w.text1->geometry().bottom())
+                                .arg(client->height())));
+        QVERIFY(w.text1->height() > 0);
+        QVERIFY(w.text1->geometry().right() < client->width());
+    }
+
     void longStatusTextNeverWidensTheWindow()
     {
         finger& w = window();
