@@ -55,8 +55,10 @@ ReplyBox::ReplyBox(QWidget* parent) : QAbstractScrollArea(parent)
     setPalette(colours);
 
     setFocusPolicy(Qt::StrongFocus);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Both bars always show, as in a text box with both scroll bars; the view
+    // also keeps its size while a reply streams in.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     viewport()->setCursor(Qt::IBeamCursor);
     updateMetrics();
     updateScrollBars();

@@ -55,6 +55,7 @@ private slots:
     void setSelectionClampsAndSignals_data();
     void setSelectionClampsAndSignals();
     void selectAllAndClear();
+    void emptyAndClearedTextStayUsable();
     void keysMoveAndExtendTheCaret_data();
     void keysMoveAndExtendTheCaret();
     void typingNeverEditsAndCopyKeysPassOn();
@@ -273,6 +274,56 @@ void ReplyBoxTest::selectAllAndClear()
     QCOMPARE(box.lineCount(), 2);
     box.selectAll();
     QCOMPARE(box.selectedText(), QStringLiteral("x\ny"));
+}
+
+void ReplyBoxTest::emptyAndClearedTextStayUsable()
+{
+    ReplyBox box;
+    box.resize(400, 200);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    // Both bars show even with nothing to scroll.
+    QVERIFY(box.horizontalScrollBar()->isVisible());
+    QVERIFY(box.verticalScrollBar()->isVisible());
+
+    QWidget* view = box.viewport();
+    auto useEverything = [&] {
+        box.setFocus();
+        view->repaint();
+        for (Qt::Key key : {Qt::Key_Down, Qt::Key_PageDown, Qt::Key_End, Qt::Key_Up, Qt::Key_PageUp, Qt::Key_Home,
+                            Qt::Key_Left, Qt::Key_Right}) {
+            QTest::keyClick(&box, key, Qt::ShiftModifier);
+            QTest::keyClick(&box, key, Qt::ControlModifier);
+        }
+        QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(view->width() - 1, view->height() - 1));
+        QTest::mouseDClick(view, Qt::LeftButton, {}, QPoint(view->width() - 1, view->height() - 1));
+        QTest::mousePress(view, Qt::LeftButton, {}, QPoint(-50, -50));
+        QTest::mouseMove(view, QPoint(5000, 5000));
+        QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(5000, 5000));
+        view->repaint();
+    };
+    useEverything();
+    QCOMPARE(box.caretPosition(), 0);
+    QCOMPARE(box.selLength(), 0);
+
+    // Cleared while scrolled far down and right with a selection at the end.
+    QByteArray text;
+    for (int i = 0; i < 2000; ++i)
+        text += QByteArray(300, char('a' + i % 26)) + "\r\n";
+    box.append(text);
+    box.setSelection(box.length(), -500);
+    QVERIFY(box.verticalScrollBar()->value() > 0);
+    QVERIFY(box.horizontalScrollBar()->value() > 0);
+    box.clear();
+    QCOMPARE(box.verticalScrollBar()->value(), 0);
+    QCOMPARE(box.horizontalScrollBar()->value(), 0);
+    QCOMPARE(box.verticalScrollBar()->maximum(), 0);
+    QCOMPARE(box.anchorPosition(), 0);
+    QCOMPARE(box.caretPosition(), 0);
+    QCOMPARE(box.selectedText(), QString());
+    useEverything();
+    QCOMPARE(box.caretPosition(), 0);
+    QCOMPARE(box.data(), QByteArray());
 }
 
 void ReplyBoxTest::keysMoveAndExtendTheCaret_data()
