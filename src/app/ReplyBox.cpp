@@ -326,7 +326,9 @@ void ReplyBox::setSelection(qsizetype start, qsizetype length)
 {
     const qsizetype size = m_data.size();
     const qsizetype anchor = std::clamp<qsizetype>(start, 0, size);
-    const qsizetype caret = std::clamp<qsizetype>(anchor + length, 0, size);
+    // Clamped before adding, so no length can overflow the sum.
+    const qsizetype caret = length >= 0 ? (length > size - anchor ? size : anchor + length)
+                                        : (length < -anchor ? 0 : anchor + length);
     m_goalColumn = -1;
     setAnchorAndCaret(anchor, caret);
     ensureCaretVisible();

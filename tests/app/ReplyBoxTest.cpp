@@ -9,6 +9,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <limits>
+
 namespace {
 using Blocks = QList<QByteArray>;
 
@@ -227,6 +229,11 @@ void ReplyBoxTest::setSelectionClampsAndSignals_data()
     QTest::newRow("negative start") << qsizetype(-4) << qsizetype(2) << qsizetype(0) << qsizetype(2) << "on";
     QTest::newRow("negative length") << qsizetype(5) << qsizetype(-3) << qsizetype(2) << qsizetype(3)
                                      << "e\r\n";
+    constexpr qsizetype most = std::numeric_limits<qsizetype>::max();
+    constexpr qsizetype least = std::numeric_limits<qsizetype>::min();
+    QTest::newRow("largest length") << qsizetype(2) << most << qsizetype(2) << qsizetype(6) << "e\r\ntwo";
+    QTest::newRow("smallest length") << qsizetype(6) << least << qsizetype(0) << qsizetype(6) << "one\r\nt";
+    QTest::newRow("largest start") << most << most << qsizetype(8) << qsizetype(0) << "";
 }
 
 void ReplyBoxTest::setSelectionClampsAndSignals()
