@@ -1,4 +1,5 @@
 #include "TestMain.h"
+#include "app/LineStarts.h"
 #include "app/ReplyBox.h"
 
 #include <QApplication>
@@ -50,6 +51,8 @@ private slots:
     void lineIndexFollowsEveryBreakKind_data();
     void lineIndexFollowsEveryBreakKind();
     void crAtBlockEndAndLfAtNextStartAreOneBreak();
+    void lineStartsKeepFullPositionsPastEachStep_data();
+    void lineStartsKeepFullPositionsPastEachStep();
     void keepsEveryByte();
     void columnsExpandTabs_data();
     void columnsExpandTabs();
@@ -125,6 +128,56 @@ void ReplyBoxTest::crAtBlockEndAndLfAtNextStartAreOneBreak()
     QCOMPARE(box.lineStart(1), 3);
     box.append(QByteArray("b"));
     QCOMPARE(box.lineText(1), QByteArray("b"));
+}
+
+void ReplyBoxTest::lineStartsKeepFullPositionsPastEachStep_data()
+{
+    // With 3 low bits the high part steps every 8 positions, as it does every 4 GiB in the view.
+    QTest::addColumn<QList<qsizetype>>("starts");
+    QTest::newRow("one line") << QList<qsizetype>{0};
+    QTest::newRow("dense across steps") << QList<qsizetype>{0, 1, 2, 5, 7, 8, 9, 15, 16, 17, 23, 24};
+    QTest::newRow("lines longer than a step") << QList<qsizetype>{0, 3, 30, 31, 64, 65, 200};
+    QTest::newRow("first step on a line of its own") << QList<qsizetype>{0, 8, 16, 40};
+}
+
+void ReplyBoxTest::lineStartsKeepFullPositionsPastEachStep()
+{
+    QFETCH(QList<qsizetype>, starts);
+
+    auto check = [](const LineStarts& index, const QList<qsizetype>& expected) {
+        QCOMPARE(index.size(), expected.size());
+        for (qsizetype line = 0; line < expected.size(); ++line)
+            QCOMPARE(index.at(line), expected.at(line));
+        for (qsizetype position = -2; position <= expected.last() + 20; ++position) {
+            const qsizetype line = std::upper_bound(expected.begin(), expected.end(), position) - expected.begin() - 1;
+            QCOMPARE(index.lineAt(position), std::max<qsizetype>(line, 0));
+        }
+    };
+    LineStarts index(3);
+    index.reset(starts.first());
+    for (qsizetype start : starts.mid(1))
+        index.push_back(start);
+    check(index, starts);
+    if (QTest::currentTestFailed())
+        return;
+
+    // Moving the last start on, the way a CR LF split over two blocks does, also across a step.
+    QList<qsizetype> moved = starts;
+    for (qsizetype by : {1, 7, 1}) {
+        moved.last() += by;
+        index.pop_back();
+        index.push_back(moved.last());
+        check(index, moved);
+        if (QTest::currentTestFailed())
+            return;
+    }
+
+    // The program's own split gives the same answers.
+    LineStarts full;
+    full.reset(starts.first());
+    for (qsizetype start : starts.mid(1))
+        full.push_back(start);
+    check(full, starts);
 }
 
 void ReplyBoxTest::keepsEveryByte()
