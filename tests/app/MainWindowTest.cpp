@@ -69,6 +69,12 @@ private slots:
         }
     }
 
+    void messageBoxWithoutCaptionShowsTheTitle()
+    {
+        QCOMPARE(messageBoxCaption(QString()), QString("Finger Quobix 2.2"));
+        QCOMPARE(messageBoxCaption("Print Error"), QString("Print Error"));
+    }
+
     void menuEnabling_data()
     {
         QTest::addColumn<bool>("busy");
