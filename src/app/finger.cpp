@@ -337,7 +337,11 @@ void finger::mnuSelect_Click()
 
 void finger::mnuHide_Click()
 {
-    hide();
+    // Without a tray nothing could show a hidden window again: it goes to the task bar instead.
+    if (canHideToTray)
+        hide();
+    else
+        showMinimized();
 }
 
 void finger::closeEvent(QCloseEvent* event)

@@ -243,6 +243,15 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(second->window().isVisible());
         QVERIFY(second->window().isMinimized());
+
+        // So is "Hide": a hidden window could never come back.
+        second->window().showNormal();
+        second->window().mnuHide->trigger();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QVERIFY(second->window().isVisible());
+        QVERIFY(second->window().isMinimized());
+        QCOMPARE(second->quitCalls, 0);
     }
 
     void terminationSignalSavesSettings()
