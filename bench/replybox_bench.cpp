@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <functional>
 
+#include <sys/resource.h>
+
 namespace {
 double milliseconds(const std::function<void()>& work)
 {
@@ -15,6 +17,13 @@ double milliseconds(const std::function<void()>& work)
     timer.start();
     work();
     return timer.nsecsElapsed() / 1e6;
+}
+
+double peakMegabytes()
+{
+    rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
 }
 
 void report(const char* what, double ms)
@@ -107,5 +116,21 @@ int main(int argc, char** argv)
     box.clear();
     box.append(QByteArray(1 << 20, '\x01'));
     report("paint a view full of control characters", milliseconds([&] { paint(box); }));
+
+    // The most lines a capped reply can hold: 64 MiB of bare line feeds. Last,
+    // so the peak memory it adds is its own.
+    box.clear();
+    const QByteArray feeds(4096, '\n');
+    const double before = peakMegabytes();
+    report("append 64 MiB of bare LF (64 M lines) in 4 KiB blocks", milliseconds([&] {
+               for (int block = 0; block < (64 << 20) / 4096; ++block)
+                   box.append(feeds);
+           }));
+    report("  scroll to the end and paint", milliseconds([&] {
+               scrollToEnd(box);
+               paint(box);
+           }));
+    std::printf("%-58s %9.1f MB (text 64 MB, line index 4 bytes a line)\n", "  peak memory it added (ru_maxrss)",
+                peakMegabytes() - before);
     return 0;
 }

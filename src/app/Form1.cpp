@@ -157,7 +157,9 @@ void Form1::notify(int code)
 
 void Form1::showMainWindow()
 {
-    m_finger->showNormal();
+    // A window closed or hidden while maximised comes back maximised.
+    m_finger->setWindowState(m_finger->windowState() & ~Qt::WindowMinimized);
+    m_finger->show();
     m_finger->raise();
     m_finger->activateWindow();
 }

@@ -1,5 +1,7 @@
 #include "app/Platform.h"
 
+#include "app/Settings.h"
+
 #include <QtGlobal>
 
 namespace {
@@ -15,4 +17,9 @@ Platform& platform()
 void setPlatform(Platform* services)
 {
     g_platform = services;
+}
+
+QString messageBoxCaption(const QString& caption)
+{
+    return caption.isEmpty() ? kAppTitle : caption;
 }

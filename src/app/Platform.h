@@ -28,7 +28,7 @@ public:
 
     virtual ~Platform() = default;
 
-    // A modal message box. An empty caption means the platform's default caption.
+    // A modal message box. An empty caption means the default, the application title.
     virtual Answer messageBox(QWidget* parent, const QString& text, Icon icon, const QString& caption,
                               Buttons buttons = Buttons::Ok) = 0;
 
@@ -52,6 +52,9 @@ public:
     // The primary screen's size in pixels.
     virtual QSize screenSize() = 0;
 };
+
+// The caption a message box shows: its own, or the application title when it names none.
+QString messageBoxCaption(const QString& caption);
 
 // The program-wide platform services, set once at start-up.
 Platform& platform();

@@ -25,7 +25,7 @@ Platform::Answer QtPlatform::messageBox(QWidget* parent, const QString& text, Ic
 {
     QMessageBox box(parent);
     box.setText(text);
-    box.setWindowTitle(caption.isEmpty() ? QApplication::applicationDisplayName() : caption);
+    box.setWindowTitle(messageBoxCaption(caption));
     switch (icon) {
     case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
     case Icon::Information: box.setIcon(QMessageBox::Information); break;

@@ -43,6 +43,7 @@ bool isWordChar(uchar c)
 
 ReplyBox::ReplyBox(QWidget* parent) : QAbstractScrollArea(parent)
 {
+    resetIndex();
     QFont face(QStringLiteral("Courier New"));
     face.setPointSizeF(11.25);
     face.setStyleHint(QFont::TypeWriter);
@@ -55,8 +56,10 @@ ReplyBox::ReplyBox(QWidget* parent) : QAbstractScrollArea(parent)
     setPalette(colours);
 
     setFocusPolicy(Qt::StrongFocus);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Both bars always show, as in a text box with both scroll bars; the view
+    // also keeps its size while a reply streams in.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     viewport()->setCursor(Qt::IBeamCursor);
     updateMetrics();
     updateScrollBars();
@@ -104,7 +107,7 @@ void ReplyBox::append(const QByteArray& block)
 
 void ReplyBox::resetIndex()
 {
-    std::vector<qsizetype>{0}.swap(m_lineStarts);
+    m_lineStarts.reset(0);
     std::vector<bool>{false}.swap(m_lineHasTab);
     std::vector<Mark>().swap(m_marks);
     m_openColumns = 0;
@@ -160,7 +163,8 @@ void ReplyBox::indexFrom(qsizetype from)
             // The CR before (maybe from the previous block) already broke
             // the line; the pair is one break, so the new line starts later.
             start = i + 1;
-            m_lineStarts.back() = start;
+            m_lineStarts.pop_back();
+            m_lineStarts.push_back(start);
             nextMark = start + kMarkSpacing;
         } else {
             widest = std::max(widest, columns);
@@ -202,8 +206,7 @@ QByteArray ReplyBox::lineText(qsizetype line) const
 
 qsizetype ReplyBox::lineOf(qsizetype position) const
 {
-    const auto it = std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), position);
-    return std::max<qsizetype>(0, (it - m_lineStarts.begin()) - 1);
+    return m_lineStarts.lineAt(position);
 }
 
 qsizetype ReplyBox::columnOf(qsizetype position) const
@@ -324,7 +327,9 @@ void ReplyBox::setSelection(qsizetype start, qsizetype length)
 {
     const qsizetype size = m_data.size();
     const qsizetype anchor = std::clamp<qsizetype>(start, 0, size);
-    const qsizetype caret = std::clamp<qsizetype>(anchor + length, 0, size);
+    // Clamped before adding, so no length can overflow the sum.
+    const qsizetype caret = length >= 0 ? (length > size - anchor ? size : anchor + length)
+                                        : (length < -anchor ? 0 : anchor + length);
     m_goalColumn = -1;
     setAnchorAndCaret(anchor, caret);
     ensureCaretVisible();

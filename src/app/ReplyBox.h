@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/LineStarts.h"
+
 #include <QAbstractScrollArea>
 #include <QByteArray>
 #include <QPixmap>
@@ -56,8 +58,8 @@ public:
     qsizetype caretPosition() const { return m_caret; }
 
     // The line index: number of lines and where each starts.
-    qsizetype lineCount() const { return static_cast<qsizetype>(m_lineStarts.size()); }
-    qsizetype lineStart(qsizetype line) const { return m_lineStarts.at(static_cast<size_t>(line)); }
+    qsizetype lineCount() const { return m_lineStarts.size(); }
+    qsizetype lineStart(qsizetype line) const { return m_lineStarts.at(line); }
     // Where the line's text ends (its line end, if any, follows).
     qsizetype lineEnd(qsizetype line) const;
     // The text of one line without its line end.
@@ -128,7 +130,7 @@ private:
     void ensureCaretVisible();
 
     QByteArray m_data;
-    std::vector<qsizetype> m_lineStarts{0};
+    LineStarts m_lineStarts;
     std::vector<bool> m_lineHasTab{false};
     std::vector<Mark> m_marks;
     qsizetype m_openColumns = 0; // columns of the last line so far

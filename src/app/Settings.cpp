@@ -25,7 +25,13 @@ QString read(const QString& application, const QString& section, const QString& 
 {
     QSettings store(QSettings::NativeFormat, QSettings::UserScope, application);
     store.beginGroup(section);
-    return store.value(key, fallback).toString();
+    const QVariant value = store.value(key, fallback);
+    // A value typed into the file by hand with a comma in it reads back as a
+    // list; taken as empty it would be lost at the next save, or a register
+    // slot of another program would look free.
+    if (value.metaType().id() == QMetaType::QStringList)
+        return value.toStringList().join(QStringLiteral(", "));
+    return value.toString();
 }
 
 void write(const QString& application, const QString& section, const QString& key, const QString& value)

@@ -14,6 +14,9 @@ public:
     {
         m_label->setObjectName(QStringLiteral("StatusText"));
         m_label->setTextFormat(Qt::PlainText);
+        // A long text (a pasted host name) is cut at the edge; it must not
+        // widen the window past the screen and hold it there.
+        m_label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         addWidget(m_label, 1);
         setSizeGripEnabled(true);
     }

@@ -213,6 +213,8 @@ void finger::Form_Load()
     Command3->setEnabled(true);
     setBusy(false);
     setStatusText(QStringLiteral("Finger Quobix is ready for action!"));
+    // The host box comes first among the children; the user box must still take the focus first.
+    Text3->setFocus();
     show();
 }
 
@@ -261,8 +263,13 @@ void finger::Form_Resize()
     // A window made tiny keeps a reply box of at least one pixel; its text is never touched.
     const int replyWidth = std::max(outer.width() - 100, 1);
     const int replyHeight = std::max(outer.height() - (kReplyTop + 1000), 1);
-    text1->setGeometry(0, Twips::toPixelsY(kReplyTop), std::max(Twips::toPixelsX(replyWidth), 1),
-                       std::max(Twips::toPixelsY(replyHeight), 1));
+    // The rule counts on a thin frame; a thicker one (a tall title bar) must not
+    // push the box's edges and scroll bars under the status line or off the window.
+    const int top = Twips::toPixelsY(kReplyTop);
+    const QSize room = centralWidget()->size();
+    const int width = std::min(Twips::toPixelsX(replyWidth), room.width());
+    const int height = std::min(Twips::toPixelsY(replyHeight), room.height() - top);
+    text1->setGeometry(0, top, std::max(width, 1), std::max(height, 1));
     Frame1->resize(Twips::toPixelsX(outer.width() + 500), Frame1->height());
 }
 
@@ -277,10 +284,11 @@ void finger::changeEvent(QEvent* event)
     QMainWindow::changeEvent(event);
     if (event->type() != QEvent::WindowStateChange || !isMinimized() || !canHideToTray)
         return;
-    // Minimising hides to the tray; the next show comes back at normal size.
+    // Minimising hides to the tray; the next show comes back at normal size,
+    // also when the window was maximised before.
     QTimer::singleShot(0, this, [this] {
         hide();
-        setWindowState(windowState() & ~Qt::WindowMinimized);
+        setWindowState(Qt::WindowNoState);
     });
 }
 
@@ -329,7 +337,11 @@ void finger::mnuSelect_Click()
 
 void finger::mnuHide_Click()
 {
-    hide();
+    // Without a tray nothing could show a hidden window again: it goes to the task bar instead.
+    if (canHideToTray)
+        hide();
+    else
+        showMinimized();
 }
 
 void finger::closeEvent(QCloseEvent* event)

@@ -167,6 +167,26 @@ private slots:
         QCOMPARE(program->quitCalls, 0);
     }
 
+    void fingerShowsTheWindowInTheStateItWasHiddenIn()
+    {
+        auto program = startProgram();
+        finger& w = program->window();
+        w.showMaximized();
+        QVERIFY(!w.close());
+        QVERIFY(!w.isVisible());
+        program->tray->mnufinger->trigger();
+        QVERIFY(w.isVisible());
+        QVERIFY(w.isMaximized());
+
+        // Minimising brings it back at its normal size.
+        w.showMinimized();
+        QTRY_VERIFY(!w.isVisible());
+        program->tray->mnufinger->trigger();
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.isMaximized());
+        QVERIFY(!w.isMinimized());
+    }
+
     void exitCapturesHostBoxAndSaves_data()
     {
         QTest::addColumn<QStringList>("stored");
@@ -218,8 +238,20 @@ private slots:
         // Minimising without a tray is an ordinary minimise.
         auto second = startProgram(TestSupport::testConfig(), false);
         second->window().showMinimized();
-        QTest::qWait(50);
+        // Hiding would come from a zero timer: let it run.
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
         QVERIFY(second->window().isVisible());
+        QVERIFY(second->window().isMinimized());
+
+        // So is "Hide": a hidden window could never come back.
+        second->window().showNormal();
+        second->window().mnuHide->trigger();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QVERIFY(second->window().isVisible());
+        QVERIFY(second->window().isMinimized());
+        QCOMPARE(second->quitCalls, 0);
     }
 
     void terminationSignalSavesSettings()
@@ -241,9 +273,8 @@ private slots:
         process.setProcessEnvironment(env);
         process.start(binary, {});
         QVERIFY(process.waitForStarted());
-        // Registration is the first thing start-up writes.
+        // Registration is the first thing start-up writes; the signal handler is in place before it.
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(config + "/Tesselwick Solutions.conf"), 10000);
-        QTest::qWait(300);
         ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);

@@ -6,6 +6,7 @@
 #include "app/Twips.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
@@ -50,6 +51,28 @@ private slots:
         QCOMPARE(captions, (QStringList{"Save &As...", "&Print", "", "Hi&de"}));
         QCOMPARE(w.mnuCopy->shortcut(), QKeySequence("Ctrl+C"));
         QCOMPARE(w.mnuSelect->shortcut(), QKeySequence("Ctrl+A"));
+    }
+
+    void focusStartsInUserBoxAndTabFollowsTheOrder()
+    {
+        finger& w = window();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QCOMPARE(QApplication::focusWidget(), w.Text3);
+        const QList<QWidget*> order{w.Command1, w.Command3, w.text1, w.text2, w.Text3};
+        for (QWidget* next : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
+        for (qsizetype i = order.size() - 2; i >= 0; --i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+            QCOMPARE(QApplication::focusWidget(), order.at(i));
+        }
+    }
+
+    void messageBoxWithoutCaptionShowsTheTitle()
+    {
+        QCOMPARE(messageBoxCaption(QString()), QString("Finger Quobix 2.2"));
+        QCOMPARE(messageBoxCaption("Print Error"), QString("Print Error"));
     }
 
     void menuEnabling_data()
@@ -126,6 +149,36 @@ private slots:
         QVERIFY(qAbs(Twips::fromPixelsX(w.text1->width()) - (outer.width() - 100)) <= 15);
         QVERIFY(qAbs(Twips::fromPixelsY(w.text1->height()) - (outer.height() - 1630)) <= 15);
         QVERIFY(w.Frame1->width() > w.width());
+    }
+
+    void replyBoxStaysAboveTheStatusLine()
+    {
+        // A status line taller than the rule expects stands for a thick window frame.
+        finger& w = window();
+        w.StatusBar1->setFixedHeight(Twips::toPixelsY(1200));
+        w.resize(w.width(), w.height() + 1);
+        QApplication::processEvents();
+        const QWidget* client = w.centralWidget();
+        QVERIFY2(w.text1->geometry().bottom() < client->height(),
+                 qPrintable(QStringLiteral("reply box ends at %1, status line starts at %2")
+                                .arg(w.text1->geometry().bottom())
+                                .arg(client->height())));
+        QVERIFY(w.text1->height() > 0);
+        QVERIFY(w.text1->geometry().right() < client->width());
+    }
+
+    void longStatusTextNeverWidensTheWindow()
+    {
+        finger& w = window();
+        const QSize before = w.size();
+        const QString status = QStringLiteral("Connecting to ") + QString(3000, QLatin1Char('h'));
+        w.setStatusText(status);
+        QApplication::processEvents();
+        w.resize(before);
+        QApplication::processEvents();
+        QCOMPARE(w.size(), before);
+        QVERIFY(w.minimumSizeHint().width() < before.width());
+        QCOMPARE(w.statusText(), status);
     }
 
     void tinyWindowKeepsPositiveSizesAndText()

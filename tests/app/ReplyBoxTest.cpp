@@ -1,4 +1,5 @@
 #include "TestMain.h"
+#include "app/LineStarts.h"
 #include "app/ReplyBox.h"
 
 #include <QApplication>
@@ -8,6 +9,8 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <limits>
 
 namespace {
 using Blocks = QList<QByteArray>;
@@ -48,6 +51,8 @@ private slots:
     void lineIndexFollowsEveryBreakKind_data();
     void lineIndexFollowsEveryBreakKind();
     void crAtBlockEndAndLfAtNextStartAreOneBreak();
+    void lineStartsKeepFullPositionsPastEachStep_data();
+    void lineStartsKeepFullPositionsPastEachStep();
     void keepsEveryByte();
     void columnsExpandTabs_data();
     void columnsExpandTabs();
@@ -55,6 +60,7 @@ private slots:
     void setSelectionClampsAndSignals_data();
     void setSelectionClampsAndSignals();
     void selectAllAndClear();
+    void emptyAndClearedTextStayUsable();
     void keysMoveAndExtendTheCaret_data();
     void keysMoveAndExtendTheCaret();
     void typingNeverEditsAndCopyKeysPassOn();
@@ -122,6 +128,56 @@ void ReplyBoxTest::crAtBlockEndAndLfAtNextStartAreOneBreak()
     QCOMPARE(box.lineStart(1), 3);
     box.append(QByteArray("b"));
     QCOMPARE(box.lineText(1), QByteArray("b"));
+}
+
+void ReplyBoxTest::lineStartsKeepFullPositionsPastEachStep_data()
+{
+    // With 3 low bits the high part steps every 8 positions, as it does every 4 GiB in the view.
+    QTest::addColumn<QList<qsizetype>>("starts");
+    QTest::newRow("one line") << QList<qsizetype>{0};
+    QTest::newRow("dense across steps") << QList<qsizetype>{0, 1, 2, 5, 7, 8, 9, 15, 16, 17, 23, 24};
+    QTest::newRow("lines longer than a step") << QList<qsizetype>{0, 3, 30, 31, 64, 65, 200};
+    QTest::newRow("first step on a line of its own") << QList<qsizetype>{0, 8, 16, 40};
+}
+
+void ReplyBoxTest::lineStartsKeepFullPositionsPastEachStep()
+{
+    QFETCH(QList<qsizetype>, starts);
+
+    auto check = [](const LineStarts& index, const QList<qsizetype>& expected) {
+        QCOMPARE(index.size(), expected.size());
+        for (qsizetype line = 0; line < expected.size(); ++line)
+            QCOMPARE(index.at(line), expected.at(line));
+        for (qsizetype position = -2; position <= expected.last() + 20; ++position) {
+            const qsizetype line = std::upper_bound(expected.begin(), expected.end(), position) - expected.begin() - 1;
+            QCOMPARE(index.lineAt(position), std::max<qsizetype>(line, 0));
+        }
+    };
+    LineStarts index(3);
+    index.reset(starts.first());
+    for (qsizetype start : starts.mid(1))
+        index.push_back(start);
+    check(index, starts);
+    if (QTest::currentTestFailed())
+        return;
+
+    // Moving the last start on, the way a CR LF split over two blocks does, also across a step.
+    QList<qsizetype> moved = starts;
+    for (qsizetype by : {1, 7, 1}) {
+        moved.last() += by;
+        index.pop_back();
+        index.push_back(moved.last());
+        check(index, moved);
+        if (QTest::currentTestFailed())
+            return;
+    }
+
+    // The program's own split gives the same answers.
+    LineStarts full;
+    full.reset(starts.first());
+    for (qsizetype start : starts.mid(1))
+        full.push_back(start);
+    check(full, starts);
 }
 
 void ReplyBoxTest::keepsEveryByte()
@@ -226,6 +282,11 @@ void ReplyBoxTest::setSelectionClampsAndSignals_data()
     QTest::newRow("negative start") << qsizetype(-4) << qsizetype(2) << qsizetype(0) << qsizetype(2) << "on";
     QTest::newRow("negative length") << qsizetype(5) << qsizetype(-3) << qsizetype(2) << qsizetype(3)
                                      << "e\r\n";
+    constexpr qsizetype most = std::numeric_limits<qsizetype>::max();
+    constexpr qsizetype least = std::numeric_limits<qsizetype>::min();
+    QTest::newRow("largest length") << qsizetype(2) << most << qsizetype(2) << qsizetype(6) << "e\r\ntwo";
+    QTest::newRow("smallest length") << qsizetype(6) << least << qsizetype(0) << qsizetype(6) << "one\r\nt";
+    QTest::newRow("largest start") << most << most << qsizetype(8) << qsizetype(0) << "";
 }
 
 void ReplyBoxTest::setSelectionClampsAndSignals()
@@ -273,6 +334,56 @@ void ReplyBoxTest::selectAllAndClear()
     QCOMPARE(box.lineCount(), 2);
     box.selectAll();
     QCOMPARE(box.selectedText(), QStringLiteral("x\ny"));
+}
+
+void ReplyBoxTest::emptyAndClearedTextStayUsable()
+{
+    ReplyBox box;
+    box.resize(400, 200);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    // Both bars show even with nothing to scroll.
+    QVERIFY(box.horizontalScrollBar()->isVisible());
+    QVERIFY(box.verticalScrollBar()->isVisible());
+
+    QWidget* view = box.viewport();
+    auto useEverything = [&] {
+        box.setFocus();
+        view->repaint();
+        for (Qt::Key key : {Qt::Key_Down, Qt::Key_PageDown, Qt::Key_End, Qt::Key_Up, Qt::Key_PageUp, Qt::Key_Home,
+                            Qt::Key_Left, Qt::Key_Right}) {
+            QTest::keyClick(&box, key, Qt::ShiftModifier);
+            QTest::keyClick(&box, key, Qt::ControlModifier);
+        }
+        QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(view->width() - 1, view->height() - 1));
+        QTest::mouseDClick(view, Qt::LeftButton, {}, QPoint(view->width() - 1, view->height() - 1));
+        QTest::mousePress(view, Qt::LeftButton, {}, QPoint(-50, -50));
+        QTest::mouseMove(view, QPoint(5000, 5000));
+        QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(5000, 5000));
+        view->repaint();
+    };
+    useEverything();
+    QCOMPARE(box.caretPosition(), 0);
+    QCOMPARE(box.selLength(), 0);
+
+    // Cleared while scrolled far down and right with a selection at the end.
+    QByteArray text;
+    for (int i = 0; i < 2000; ++i)
+        text += QByteArray(300, char('a' + i % 26)) + "\r\n";
+    box.append(text);
+    box.setSelection(box.length(), -500);
+    QVERIFY(box.verticalScrollBar()->value() > 0);
+    QVERIFY(box.horizontalScrollBar()->value() > 0);
+    box.clear();
+    QCOMPARE(box.verticalScrollBar()->value(), 0);
+    QCOMPARE(box.horizontalScrollBar()->value(), 0);
+    QCOMPARE(box.verticalScrollBar()->maximum(), 0);
+    QCOMPARE(box.anchorPosition(), 0);
+    QCOMPARE(box.caretPosition(), 0);
+    QCOMPARE(box.selectedText(), QString());
+    useEverything();
+    QCOMPARE(box.caretPosition(), 0);
+    QCOMPARE(box.data(), QByteArray());
 }
 
 void ReplyBoxTest::keysMoveAndExtendTheCaret_data()

@@ -1,6 +1,7 @@
 #include "TestMain.h"
 #include "app/Settings.h"
 
+#include <QSettings>
 #include <QTest>
 
 namespace {
@@ -63,6 +64,26 @@ private slots:
         initFinger(profile, table);
         QCOMPARE(table.first(), QString("host0"));
         QCOMPARE(table.count(QString()), kHostListSize - 1);
+    }
+
+    void handTypedValuesWithCommasAreKept()
+    {
+        // Unquoted in the file, as a person editing it would write them.
+        {
+            QSettings own(QSettings::NativeFormat, QSettings::UserScope, kAppName);
+            own.setValue("Finger/Real Name", QStringList{"Smith", "John"});
+            own.setValue("Setup/Host List0", QStringList{"a.example", "b.example"});
+            QSettings shared(QSettings::NativeFormat, QSettings::UserScope, kMakerRegister);
+            shared.setValue(kRegister + "/App1", QStringList{"C:/Tools", "Inc/other.exe"});
+        }
+        Profile profile;
+        QStringList table;
+        initFinger(profile, table);
+        QCOMPARE(profile.name, QString("Smith, John"));
+        QCOMPARE(table.first(), QString("a.example, b.example"));
+
+        QCOMPARE(registerInstalledProgram("E:\\New", "fq", kAppTitle), 2);
+        QCOMPARE(app(1), QString("C:/Tools, Inc/other.exe"));
     }
 
     void registrationPath_data()
