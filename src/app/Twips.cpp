@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QWidget>
 
 #include <cmath>
 
@@ -27,5 +28,11 @@ int fromPixelsY(int pixels) { return static_cast<int>(std::lround(pixels * perPi
 QRect toPixels(int left, int top, int width, int height)
 {
     return QRect(toPixelsX(left), toPixelsY(top), toPixelsX(width), toPixelsY(height));
+}
+
+void place(QWidget* widget, const char* name, int left, int top, int width, int height)
+{
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(toPixels(left, top, width, height));
 }
 } // namespace Twips

@@ -85,10 +85,7 @@ void finger::createControls()
     client->setObjectName(QStringLiteral("clientArea"));
     setCentralWidget(client);
 
-    auto place = [](QWidget* widget, const char* name, int left, int top, int width, int height) {
-        widget->setObjectName(QLatin1String(name));
-        widget->setGeometry(Twips::toPixels(left, top, width, height));
-    };
+    using Twips::place;
 
     Label1_0 = new QLabel(tr("Hostname:"), client);
     place(Label1_0, "Label1_0", 120, 40, 765, 195);

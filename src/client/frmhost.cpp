@@ -23,10 +23,7 @@ frmhost::frmhost(QComboBox* hostBox, QWidget* parent)
     setWindowTitle(QStringLiteral("Hostname Remover"));
     setFixedSize(Twips::toPixelsX(kClientWidth), Twips::toPixelsY(kClientHeight));
 
-    auto place = [](QWidget* widget, const char* name, int left, int top, int width, int height) {
-        widget->setObjectName(QLatin1String(name));
-        widget->setGeometry(Twips::toPixels(left, top, width, height));
-    };
+    using Twips::place;
 
     const QFont dialogFont = font();
     Frame1 = new QGroupBox(tr("Configured Hostnames"), this);

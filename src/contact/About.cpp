@@ -34,10 +34,8 @@ About::About(const QIcon& icon, QWidget* parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("About...."));
     setFont(formFont(QStringLiteral("MS Sans Serif"), 8, false));
 
-    auto place = [](QWidget* widget, const char* name, int left, int top, int width, int height) {
-        widget->setObjectName(QLatin1String(name));
-        widget->setGeometry(Twips::toPixels(left, top, width, height));
-    };
+    using Twips::place;
+
     auto label = [this](const QString& text) {
         auto* item = new QLabel(text, this);
         item->setTextFormat(Qt::PlainText);

@@ -145,10 +145,7 @@ void SendForm::createControls()
     client->setObjectName(QStringLiteral("clientArea"));
     setCentralWidget(client);
 
-    auto place = [](QWidget* widget, const char* name, int left, int top, int width, int height) {
-        widget->setObjectName(QLatin1String(name));
-        widget->setGeometry(Twips::toPixels(left, top, width, height));
-    };
+    using Twips::place;
 
     Label1 = new QLabel(tr("To:"), client);
     place(Label1, "Label1", 360, 105, 615, 225);

@@ -40,10 +40,8 @@ FingerServerSetup::FingerServerSetup(Profile& profile, FingerService& service, Q
                    | Qt::WindowCloseButtonHint);
     setFont(formFont());
 
-    auto place = [](QWidget* widget, const char* name, int left, int top, int width, int height) {
-        widget->setObjectName(QLatin1String(name));
-        widget->setGeometry(Twips::toPixels(left, top, width, height));
-    };
+    using Twips::place;
+
     auto label = [](const QString& text, QWidget* owner, const char* name, int left, int top) {
         auto* item = new QLabel(text, owner);
         item->setObjectName(QLatin1String(name));
