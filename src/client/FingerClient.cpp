@@ -96,15 +96,16 @@ void FingerClient::addHost(const QString& host, HostRemoval removal)
     if (box->count() <= kHostListSize)
         return;
     const int last = box->count() - 1;
+    // Selecting or removing the last entry makes the box show another host;
+    // the next click must query the one just typed, so it comes back.
+    const QString typed = box->currentText();
     if (removal == HostRemoval::SelectThenRemove) {
         box->setCurrentIndex(last);
         box->removeItem(box->currentIndex());
     } else {
-        // Removing the current entry would make the box show another one; keep what was typed.
-        const QString typed = box->currentText();
         box->removeItem(last);
-        box->setEditText(typed);
     }
+    box->setEditText(typed);
 }
 
 void FingerClient::mnuHost_Click()

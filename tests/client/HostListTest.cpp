@@ -141,13 +141,20 @@ private slots:
         QCOMPARE(window().statusText(), "Error trying to connect to " + host);
     }
 
-    void shortQueryKeepsTypedHostWhenLastEntryGoes()
+    void queryKeepsTypedHostWhenLastEntryGoes_data()
     {
+        QTest::addColumn<bool>("longQuery");
+        QTest::newRow("short") << false;
+        QTest::newRow("long") << true;
+    }
+    void queryKeepsTypedHostWhenLastEntryGoes()
+    {
+        QFETCH(bool, longQuery);
         startWithTable(fullList());
         finger& w = window();
         // Pick the last entry, then type over it: that entry is the one pushed out.
         w.text2->setCurrentIndex(19);
-        query("127.0.0.99", false);
+        query("127.0.0.99", longQuery);
         QCOMPARE(w.text2->count(), 20);
         QVERIFY(!hostList(w).contains("127.0.0.20"));
         QCOMPARE(w.text2->currentText(), QString("127.0.0.99"));
