@@ -39,6 +39,8 @@ FingerClient::FingerClient(finger& window) : m_window(window)
     // The host box holds exactly what was typed: no completion that could
     // swap "HOST" for a listed "host" when the field loses the focus.
     hostBox->setCompleter(nullptr);
+    hostBox->setValidator(new SingleLineValidator(hostBox));
+    m_window.Text3->setValidator(new SingleLineValidator(m_window.Text3));
     hostBox->installEventFilter(this);
     hostBox->lineEdit()->installEventFilter(this);
     m_window.Text3->installEventFilter(this);

@@ -1,5 +1,7 @@
 #include "client/FingerQuery.h"
 
+#include <algorithm>
+
 namespace FingerQuery {
 
 QString queryText(const QString& userName, bool longQuery)
@@ -22,3 +24,22 @@ QByteArray transformBlock(QByteArray block)
 }
 
 } // namespace FingerQuery
+
+QValidator::State SingleLineValidator::validate(QString& input, int& pos) const
+{
+    const auto lineBreak = [&input] {
+        const auto at = std::find_if(input.cbegin(), input.cend(), [](QChar c) { return c == u'\r' || c == u'\n'; });
+        return at - input.cbegin();
+    };
+    qsizetype at = lineBreak();
+    // The box held no break before, so a break came with the text just put
+    // in, which ends at the cursor: that text is kept up to its break.
+    if (at < pos) {
+        input.remove(at, pos - at);
+        pos = int(at);
+        at = lineBreak();
+    }
+    input.truncate(at);
+    pos = std::min(pos, int(input.size()));
+    return Acceptable;
+}

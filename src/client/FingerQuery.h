@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QValidator>
 
 // The rules of a finger conversation that need no window: what is sent and
 // how each received block is stored.
@@ -20,3 +21,14 @@ QString queryLine(const QString& queryText);
 QByteArray transformBlock(QByteArray block);
 
 } // namespace FingerQuery
+
+// Keeps a one-line box one line, as a single-line edit field does: text put
+// in with a line break (a paste, a drop) is kept only up to that break, and
+// what stood after the cursor stays. Otherwise the user box could send
+// further query lines and the host box hold a name no lookup finds.
+class SingleLineValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override;
+};

@@ -8,6 +8,7 @@
 #include "net/SocketComponent.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -70,6 +71,46 @@ private slots:
         QCOMPARE(server.received, wire);
         QCOMPARE(server.connections, 1);
         QCOMPARE(hostList(w), QStringList {"127.0.0.1"});
+    }
+
+    // A single-line box takes a pasted text up to its first line break, so
+    // the query is one line and the host is a name.
+    void pastedLineBreaksNeverReachTheQuery_data()
+    {
+        QTest::addColumn<bool>("inHostBox");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<int>("cursor");
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("user, second line") << false << "" << 0 << "joe\r\nroot\r\n" << "joe";
+        QTest::newRow("user, lone CR") << false << "" << 0 << "joe\rroot" << "joe";
+        QTest::newRow("user, into the middle") << false << "ab" << 1 << "x\ny" << "axb";
+        QTest::newRow("host, trailing LF") << true << "" << 0 << "127.0.0.1\n" << "127.0.0.1";
+        QTest::newRow("host, at the end") << true << "127.0.0.1" << 9 << "\r\nlocalhost" << "127.0.0.1";
+    }
+    void pastedLineBreaksNeverReachTheQuery()
+    {
+        QFETCH(bool, inHostBox);
+        QFETCH(QString, before);
+        QFETCH(int, cursor);
+        QFETCH(QString, pasted);
+        QFETCH(QString, kept);
+        ScriptedServer server;
+        start(clientConfig(server.port()));
+        finger& w = window();
+        typeHost(w, inHostBox ? before : QStringLiteral("127.0.0.1"));
+        typeUser(w, inHostBox ? QString() : before);
+        QLineEdit* box = inHostBox ? w.text2->lineEdit() : w.Text3;
+        box->setCursorPosition(cursor);
+        QGuiApplication::clipboard()->setText(pasted);
+        QTest::keySequence(box, QKeySequence::Paste);
+        QCOMPARE(box->text(), kept);
+        clickShort(w);
+        QTRY_COMPARE(server.received, (inHostBox ? QByteArray() : kept.toLatin1()) + "\r\n");
+        QCOMPARE(w.statusText(), QString("Connected to 127.0.0.1"));
+        QCOMPARE(hostList(w), QStringList {"127.0.0.1"});
+        server.close();
+        QTRY_VERIFY(!w.isBusy());
     }
 
     void hostTrimmedForShortQueryOnly_data()
