@@ -15,8 +15,16 @@ done
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 
 sudo=()
-[[ $(id -u) -ne 0 ]] && sudo=(sudo)
+if [[ $(id -u) -ne 0 ]]; then
+    sudo=(sudo)
+    # In CI nobody can type a password: fail at once instead of waiting for one.
+    if [[ -n "${CI:-}" ]]; then
+        sudo+=(-n)
+    fi
+fi
 echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Passed on the command line: sudo drops exported variables, and a package
+# that asks a question would then wait on a terminal nobody watches.
+apt=(env DEBIAN_FRONTEND=noninteractive apt-get)
+"${sudo[@]}" "${apt[@]}" update -qq
+"${sudo[@]}" "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"

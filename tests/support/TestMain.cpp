@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -59,6 +60,11 @@ int main(int argc, char** argv)
 {
     // Never touch the real user's settings, never need a display.
     QTemporaryDir settings;
+    if (!settings.isValid()) {
+        // An empty XDG_CONFIG_HOME means the user's own folder, which clearSettings() would empty.
+        std::fprintf(stderr, "Cannot make a private settings folder: %s\n", qPrintable(settings.errorString()));
+        return 1;
+    }
     qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
     g_settingsFolder = settings.path();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

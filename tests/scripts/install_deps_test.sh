@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Runs scripts/install-deps.sh against stand-ins for id, sudo, dpkg-query and
+# apt-get, and checks what would have been run, as CI runs it: CI=true and no
+# standard input.
+set -euo pipefail
+script=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+bin=$work/bin
+mkdir -p "$bin"
+
+cat >"$bin/id" <<'STUB'
+#!/usr/bin/env bash
+[[ "${1:-}" == -u ]] && { cat "$(dirname "$0")/uid"; exit 0; }
+exec /usr/bin/id "$@"
+STUB
+cat >"$bin/dpkg-query" <<'STUB'
+#!/usr/bin/env bash
+[[ -f "$(dirname "$0")/all-installed" ]] || exit 1
+printf 'install ok installed'
+STUB
+# Like the real sudo: options first, and exported variables do not get through.
+cat >"$bin/sudo" <<'STUB'
+#!/usr/bin/env bash
+echo "sudo $*" >>"$(dirname "$0")/calls"
+while [[ "$1" == -* ]]; do shift; done
+exec env -i PATH="$PATH" "$@"
+STUB
+cat >"$bin/apt-get" <<'STUB'
+#!/usr/bin/env bash
+echo "apt-get DEBIAN_FRONTEND=${DEBIAN_FRONTEND:-unset} $1" >>"$(dirname "$0")/calls"
+STUB
+chmod +x "$bin"/*
+
+failures=0
+# run NAME UID ALL_INSTALLED EXPECTED_CALLS
+run() {
+    local name=$1 uid=$2 installed=$3 expected=$4
+    echo "$uid" >"$bin/uid"
+    rm -f "$bin/calls" "$bin/all-installed"
+    [[ "$installed" == yes ]] && touch "$bin/all-installed"
+    if ! PATH="$bin:$PATH" CI=true bash "$script" --tests </dev/null >/dev/null 2>"$work/stderr"; then
+        echo "FAIL $name: the script failed: $(cat "$work/stderr")"
+        failures=$((failures + 1))
+        return
+    fi
+    local calls
+    calls=$(cat "$bin/calls" 2>/dev/null || true)
+    if [[ "$calls" != "$expected" ]]; then
+        printf 'FAIL %s\n  expected:\n%s\n  actual:\n%s\n' "$name" "$expected" "$calls"
+        failures=$((failures + 1))
+    else
+        echo "PASS $name"
+    fi
+}
+
+run "user in CI: sudo never waits for a password, apt never asks" 1000 no \
+"sudo -n env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+apt-get DEBIAN_FRONTEND=noninteractive update
+sudo -n env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends cmake ninja-build g++ qt6-base-dev fonts-liberation poppler-utils finger fingerd socat python3-aiosmtpd
+apt-get DEBIAN_FRONTEND=noninteractive install"
+run "root: no sudo" 0 no \
+"apt-get DEBIAN_FRONTEND=noninteractive update
+apt-get DEBIAN_FRONTEND=noninteractive install"
+run "everything installed: nothing runs" 1000 yes ""
+exit $((failures > 0))
