@@ -14,6 +14,15 @@ constexpr int kLaunchSucceeded = 32;
 
 void bringToFront(QWidget* window)
 {
+    // Brought forward while another of our windows is application-modal, a
+    // modeless window would stay blocked behind it; it turns modal, and
+    // modality only changes on a hidden window.
+    QWidget* modalWindow = QApplication::activeModalWidget();
+    if (modalWindow && modalWindow != window && window->windowModality() == Qt::NonModal) {
+        window->hide();
+        window->setWindowModality(Qt::ApplicationModal);
+        window->show();
+    }
     if (window->isMinimized())
         window->showNormal();
     window->raise();

@@ -161,6 +161,48 @@ private slots:
         QCOMPARE(forms.first()->msgtext->toPlainText(), QString("half written"));
     }
 
+    void openModelessWindowBroughtForwardOverAModalOneTurnsModal_data()
+    {
+        QTest::addColumn<bool>("sendForm");
+        QTest::newRow("feedback form") << true;
+        QTest::newRow("About box") << false;
+    }
+    void openModelessWindowBroughtForwardOverAModalOneTurnsModal()
+    {
+        QFETCH(bool, sendForm);
+        recordingPlatform().launchResult = 2;
+        QWidget* open = nullptr;
+        if (sendForm) {
+            tray().mnuYarbo->trigger();
+            QCOMPARE(shownWindows<SendForm>().size(), 1);
+            SendForm* form = shownWindows<SendForm>().first();
+            QTest::keyClicks(form->msgtext, "half written");
+            open = form;
+        } else {
+            open = openAboutFromTray();
+        }
+        QVERIFY(open);
+        QCOMPARE(open->windowModality(), Qt::NonModal);
+
+        // The setup dialog from the main window is modal; the open window,
+        // asked for again from the tray, must not stay blocked behind it.
+        window().mnuServer->trigger();
+        QVERIFY(QApplication::activeModalWidget());
+        QVERIFY(QApplication::activeModalWidget() != open);
+        if (sendForm)
+            tray().mnuYarbo->trigger();
+        else
+            tray().mnuAbout->trigger();
+        QCOMPARE(open->windowModality(), Qt::ApplicationModal);
+        QVERIFY(open->isVisible());
+        if (sendForm) {
+            QCOMPARE(shownWindows<SendForm>().size(), 1);
+            QCOMPARE(static_cast<SendForm*>(open)->msgtext->toPlainText(), QString("half written"));
+        } else {
+            QCOMPARE(shownWindows<About>().size(), 1);
+        }
+    }
+
     void modelessRequestOverAModalWindowOpensModal()
     {
         // From the Help menu the About box is modal; a modeless form could not take input under it.
