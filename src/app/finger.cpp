@@ -101,6 +101,10 @@ void finger::createControls()
     place(Command1, "Command1", 4200, 240, 1095, 300);
     Command3 = new QPushButton(tr("Long Fi&nger"), client);
     place(Command3, "Command3", 5400, 240, 1095, 300);
+    // Enter on a focused button presses it, as Space does; outside a dialog
+    // Qt buttons would otherwise ignore it.
+    Command1->setAutoDefault(true);
+    Command3->setAutoDefault(true);
     Frame1 = new QFrame(client);
     Frame1->setFrameShape(QFrame::HLine);
     Frame1->setFrameShadow(QFrame::Sunken);

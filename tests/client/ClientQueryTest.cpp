@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -448,6 +449,34 @@ private slots:
         // The combo box itself inserted nothing: the one entry comes from the query.
         QCOMPARE(hostList(w), QStringList {"127.0.0.1"});
         QCOMPARE(w.text2->currentText(), QString("127.0.0.1"));
+        server.close();
+        QTRY_VERIFY(!w.isBusy());
+    }
+
+    void enterOnAFocusedButtonPressesIt_data()
+    {
+        QTest::addColumn<bool>("longQuery");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::newRow("Short Finger, Return") << false << int(Qt::Key_Return) << QByteArray("joe\r\n");
+        QTest::newRow("Long Finger, keypad Enter") << true << int(Qt::Key_Enter) << QByteArray("/w joe\r\n");
+    }
+    void enterOnAFocusedButtonPressesIt()
+    {
+        QFETCH(bool, longQuery);
+        QFETCH(int, key);
+        QFETCH(QByteArray, sent);
+        ScriptedServer server;
+        start(clientConfig(server.port()));
+        finger& w = window();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        typeHost(w, "127.0.0.1");
+        typeUser(w, "joe");
+        QPushButton* button = longQuery ? w.Command3 : w.Command1;
+        button->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(button, Qt::Key(key));
+        QTRY_COMPARE(server.received, sent);
         server.close();
         QTRY_VERIFY(!w.isBusy());
     }
