@@ -2,6 +2,7 @@
 
 #include "app/Platform.h"
 #include "app/Settings.h"
+#include "app/WindowFront.h"
 #include "contact/About.h"
 #include "contact/SendForm.h"
 
@@ -11,23 +12,6 @@
 namespace {
 // The shell's convention: below 32 nothing was opened.
 constexpr int kLaunchSucceeded = 32;
-
-void bringToFront(QWidget* window)
-{
-    // Brought forward while another of our windows is application-modal, a
-    // modeless window would stay blocked behind it; it turns modal, and
-    // modality only changes on a hidden window.
-    QWidget* modalWindow = QApplication::activeModalWidget();
-    if (modalWindow && modalWindow != window && window->windowModality() == Qt::NonModal) {
-        window->hide();
-        window->setWindowModality(Qt::ApplicationModal);
-        window->show();
-    }
-    if (window->isMinimized())
-        window->showNormal();
-    window->raise();
-    window->activateWindow();
-}
 } // namespace
 
 Contact::Contact(QWidget* mainWindow, const RuntimeConfig& config) : m_mainWindow(mainWindow), m_config(config) {}

@@ -2,6 +2,7 @@
 
 #include "app/Config.h"
 #include "app/ReplyBox.h"
+#include "app/WindowFront.h"
 #include "app/finger.h"
 #include "net/SocketComponent.h"
 #include "server/FingerServerSetup.h"
@@ -18,16 +19,6 @@ constexpr int kFamilyInternet = 2;
 constexpr int kProtocolTcp = 6;
 // The component takes no answer back; handlers set Response for their own record.
 constexpr int kResponseUntouched = 1;
-
-void bringToFront(QWidget* window)
-{
-    if (window->isMinimized())
-        window->showNormal();
-    else
-        window->show(); // minimising hid it
-    window->raise();
-    window->activateWindow();
-}
 } // namespace
 
 FingerService::FingerService(finger& window) : m_window(window)
@@ -266,14 +257,6 @@ void FingerService::showSetup(bool modal)
 {
     // One dialog at a time: a second request brings the open one forward.
     if (m_setup) {
-        // Brought forward while another of our windows is application-modal,
-        // a modeless dialog would stay blocked behind it; it turns modal, and
-        // modality only changes on a hidden window.
-        QWidget* modalWindow = QApplication::activeModalWidget();
-        if (modalWindow && modalWindow != m_setup && m_setup->windowModality() == Qt::NonModal) {
-            m_setup->hide();
-            m_setup->setWindowModality(Qt::ApplicationModal);
-        }
         bringToFront(m_setup);
         return;
     }
