@@ -9,7 +9,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -419,53 +418,25 @@ private slots:
         QTRY_COMPARE(server.received, QByteArray("\r\n"));
     }
 
-    void enterStartsShortQuery_data()
+    void enterStartsTheQuery_data()
     {
-        QTest::addColumn<bool>("inHostBox");
-        QTest::addColumn<bool>("toFocusWidget"); // where the key goes: the focused widget, or the edit field
-        QTest::addColumn<int>("key");
-        QTest::newRow("host box, Return") << true << true << int(Qt::Key_Return);
-        QTest::newRow("host box, keypad Enter") << true << true << int(Qt::Key_Enter);
-        QTest::newRow("host box's edit field, Return") << true << false << int(Qt::Key_Return);
-        QTest::newRow("user box, Return") << false << true << int(Qt::Key_Return);
-    }
-    void enterStartsShortQuery()
-    {
-        QFETCH(bool, inHostBox);
-        QFETCH(bool, toFocusWidget);
-        QFETCH(int, key);
-        ScriptedServer server;
-        start(clientConfig(server.port()));
-        finger& w = window();
-        w.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w));
-        typeHost(w, "127.0.0.1");
-        typeUser(w, "joe");
-        QWidget* box = inHostBox ? static_cast<QWidget*>(w.text2) : w.Text3;
-        box->setFocus(Qt::TabFocusReason);
-        QWidget* target = toFocusWidget ? QApplication::focusWidget()
-                                        : (inHostBox ? static_cast<QWidget*>(w.text2->lineEdit()) : w.Text3);
-        QVERIFY(target);
-        QTest::keyClick(target, Qt::Key(key));
-        QTRY_COMPARE(server.received, QByteArray("joe\r\n"));
-        // The combo box itself inserted nothing: the one entry comes from the query.
-        QCOMPARE(hostList(w), QStringList {"127.0.0.1"});
-        QCOMPARE(w.text2->currentText(), QString("127.0.0.1"));
-        server.close();
-        QTRY_VERIFY(!w.isBusy());
-    }
-
-    void enterOnAFocusedButtonPressesIt_data()
-    {
-        QTest::addColumn<bool>("longQuery");
+        // Where the key goes: the widget that has the focus after focusing the
+        // named one, or the host box's own edit field.
+        QTest::addColumn<QString>("target");
         QTest::addColumn<int>("key");
         QTest::addColumn<QByteArray>("sent");
-        QTest::newRow("Short Finger, Return") << false << int(Qt::Key_Return) << QByteArray("joe\r\n");
-        QTest::newRow("Long Finger, keypad Enter") << true << int(Qt::Key_Enter) << QByteArray("/w joe\r\n");
+        const QByteArray shortQuery("joe\r\n");
+        QTest::newRow("host box, Return") << "text2" << int(Qt::Key_Return) << shortQuery;
+        QTest::newRow("host box, keypad Enter") << "text2" << int(Qt::Key_Enter) << shortQuery;
+        QTest::newRow("host box's edit field, Return") << "text2 edit" << int(Qt::Key_Return) << shortQuery;
+        QTest::newRow("user box, Return") << "Text3" << int(Qt::Key_Return) << shortQuery;
+        // Enter on a focused button presses it, as Space does.
+        QTest::newRow("Short Finger, Return") << "Command1" << int(Qt::Key_Return) << shortQuery;
+        QTest::newRow("Long Finger, keypad Enter") << "Command3" << int(Qt::Key_Enter) << QByteArray("/w joe\r\n");
     }
-    void enterOnAFocusedButtonPressesIt()
+    void enterStartsTheQuery()
     {
-        QFETCH(bool, longQuery);
+        QFETCH(QString, target);
         QFETCH(int, key);
         QFETCH(QByteArray, sent);
         ScriptedServer server;
@@ -475,10 +446,16 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&w));
         typeHost(w, "127.0.0.1");
         typeUser(w, "joe");
-        QPushButton* button = longQuery ? w.Command3 : w.Command1;
-        button->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(button, Qt::Key(key));
+        QWidget* widget = target == "text2 edit" ? w.text2->lineEdit() : w.findChild<QWidget*>(target);
+        QVERIFY(widget);
+        widget->setFocus(Qt::TabFocusReason);
+        QWidget* receiver = target == "text2 edit" ? widget : QApplication::focusWidget();
+        QVERIFY(receiver);
+        QTest::keyClick(receiver, Qt::Key(key));
         QTRY_COMPARE(server.received, sent);
+        // The combo box itself inserted nothing: the one entry comes from the query.
+        QCOMPARE(hostList(w), QStringList {"127.0.0.1"});
+        QCOMPARE(w.text2->currentText(), QString("127.0.0.1"));
         server.close();
         QTRY_VERIFY(!w.isBusy());
     }
