@@ -28,6 +28,17 @@ class ClientQueryTest : public QObject
         m_program = TestSupport::startProgram(config);
     }
 
+    // Starts the program against the scripted server and runs a short query
+    // with no user name to 127.0.0.1; the caller waits for it on the wire.
+    finger& startEmptyQuery(ScriptedServer& server, int idleTimeoutMs = 60000)
+    {
+        start(clientConfig(server.port(), idleTimeoutMs));
+        finger& w = window();
+        typeHost(w, "127.0.0.1");
+        clickShort(w);
+        return w;
+    }
+
 private slots:
     void cleanup() { m_program.reset(); }
 
@@ -166,10 +177,7 @@ private slots:
         QFETCH(QByteArray, stored);
         QFETCH(QStringList, lines);
         ScriptedServer server;
-        start(clientConfig(server.port()));
-        finger& w = window();
-        typeHost(w, "127.0.0.1");
-        clickShort(w);
+        finger& w = startEmptyQuery(server);
         QTRY_COMPARE(server.received, QByteArray("\r\n"));
         QByteArray expected;
         for (const QByteArray& block : blocks) {
@@ -202,10 +210,7 @@ private slots:
         QFETCH(int, errorCode);
         QFETCH(QString, status);
         ScriptedServer server;
-        start(clientConfig(server.port()));
-        finger& w = window();
-        typeHost(w, "127.0.0.1");
-        clickShort(w);
+        finger& w = startEmptyQuery(server);
         QTRY_COMPARE(server.received, QByteArray("\r\n"));
         server.send("partial\r\n");
         QTRY_COMPARE(w.text1->data(), QByteArray("partial\r\n"));
@@ -232,10 +237,7 @@ private slots:
     void silentPeerTimesOutKeepingReply()
     {
         ScriptedServer server;
-        start(clientConfig(server.port(), 300));
-        finger& w = window();
-        typeHost(w, "127.0.0.1");
-        clickShort(w);
+        finger& w = startEmptyQuery(server, 300);
         QTRY_COMPARE(server.received, QByteArray("\r\n"));
         server.send("so far\r\n");
         QTRY_COMPARE(w.statusText(), QString("Timed out trying to connect to 127.0.0.1"));
@@ -248,10 +250,7 @@ private slots:
     void lateDataOfAnEndedQueryIsDropped()
     {
         ScriptedServer server;
-        start(clientConfig(server.port(), 300));
-        finger& w = window();
-        typeHost(w, "127.0.0.1");
-        clickShort(w);
+        finger& w = startEmptyQuery(server, 300);
         QTRY_COMPARE(w.statusText(), QString("Timed out trying to connect to 127.0.0.1"));
         const QPointer<QTcpSocket> first = server.peer;
         QVERIFY(first);
@@ -463,10 +462,7 @@ private slots:
     void connectedNamesAddressWhenHostReadsEmpty()
     {
         ScriptedServer server;
-        start(clientConfig(server.port()));
-        finger& w = window();
-        typeHost(w, "127.0.0.1");
-        clickShort(w);
+        finger& w = startEmptyQuery(server);
         QTRY_COMPARE(server.received, QByteArray("\r\n"));
         w.finger_socket->setTargetHost(QString());
         w.client().finger_socket_Connect();
@@ -510,10 +506,7 @@ private slots:
     void hugeReplyIsCutAtTheLimit()
     {
         ScriptedServer server;
-        start(clientConfig(server.port()));
-        finger& w = window();
-        typeHost(w, "127.0.0.1");
-        clickShort(w);
+        finger& w = startEmptyQuery(server);
         QTRY_COMPARE(server.received, QByteArray("\r\n"));
         QByteArray line(78, 'x');
         line += "\r\n";
@@ -534,10 +527,7 @@ private slots:
     void replyOfExactlyTheLimitIsKeptWhole()
     {
         ScriptedServer server;
-        start(clientConfig(server.port()));
-        finger& w = window();
-        typeHost(w, "127.0.0.1");
-        clickShort(w);
+        finger& w = startEmptyQuery(server);
         QTRY_COMPARE(server.received, QByteArray("\r\n"));
         QByteArray reply(FingerClient::kReplyLimit, 'y');
         reply[reply.size() - 2] = '\r';
@@ -567,10 +557,7 @@ private slots:
         QFETCH(qsizetype, stored);
         QFETCH(QString, status);
         ScriptedServer server;
-        start(clientConfig(server.port()));
-        finger& w = window();
-        typeHost(w, "127.0.0.1");
-        clickShort(w);
+        finger& w = startEmptyQuery(server);
         QTRY_COMPARE(server.received, QByteArray("\r\n"));
         const QByteArray reply(before, 'y');
         server.send(reply);
