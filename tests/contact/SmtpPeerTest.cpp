@@ -94,6 +94,17 @@ class SmtpPeerTest : public QObject
         return message;
     }
 
+    // (Re)starts the program with its mail relay at host:port.
+    void startWithRelay(const QString& host, quint16 port, int timeLimitSeconds)
+    {
+        RuntimeConfig config = TestSupport::testConfig();
+        config.smtpHost = host;
+        config.smtpPort = port;
+        config.smtpTimeLimitSeconds = timeLimitSeconds;
+        m_program.reset();
+        m_program = TestSupport::startProgram(config);
+    }
+
     // Opens the feedback form the way a user does when no mail program starts.
     SendForm* openForm()
     {
@@ -156,11 +167,7 @@ private slots:
         p.clock = QDateTime(QDate(2026, 12, 8), QTime(14, 30, 15), QTimeZone(3600));
         for (const char* name : {"message.json", "refuse-ehlo", "refuse-rcpt"})
             QFile::remove(m_folder.filePath(name));
-        RuntimeConfig config = TestSupport::testConfig();
-        config.smtpHost = QStringLiteral("127.0.0.1");
-        config.smtpPort = m_port;
-        config.smtpTimeLimitSeconds = 10;
-        m_program = TestSupport::startProgram(config);
+        startWithRelay(QStringLiteral("127.0.0.1"), m_port, 10);
     }
     void cleanup() { m_program.reset(); }
 
@@ -271,12 +278,7 @@ private slots:
     // The relay named by host name: looked up, then each address tried.
     void sendsThroughTheRelaysHostName()
     {
-        RuntimeConfig config = TestSupport::testConfig();
-        config.smtpHost = QStringLiteral("localhost");
-        config.smtpPort = m_port;
-        config.smtpTimeLimitSeconds = 10;
-        m_program.reset();
-        m_program = TestSupport::startProgram(config);
+        startWithRelay(QStringLiteral("localhost"), m_port, 10);
         QPointer<SendForm> form = openForm();
         QVERIFY(form);
         QTest::keyClicks(form->txtfrom, "me@example.net");
@@ -322,12 +324,7 @@ private slots:
         const quint16 port = output.mid(5, output.indexOf('\n') - 5).toUShort();
         QVERIFY(output.startsWith("PORT ") && port != 0);
 
-        RuntimeConfig config = TestSupport::testConfig();
-        config.smtpHost = QStringLiteral("127.0.0.1");
-        config.smtpPort = port;
-        config.smtpTimeLimitSeconds = 2;
-        m_program.reset();
-        m_program = TestSupport::startProgram(config);
+        startWithRelay(QStringLiteral("127.0.0.1"), port, 2);
         QPointer<SendForm> form = openForm();
         QVERIFY(form);
         QTest::keyClicks(form->txtfrom, "me@example.net");
