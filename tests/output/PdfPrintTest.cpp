@@ -39,6 +39,15 @@ int longestDarkRun(const QImage& image)
     }
     return longest;
 }
+
+// A high-resolution printer writing a PDF file.
+std::unique_ptr<QPrinter> pdfPrinter(const QString& pdf)
+{
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(pdf);
+    return printer;
+}
 } // namespace
 
 // Prints through a real QPrinter into a PDF and reads it back with poppler's tools.
@@ -61,9 +70,7 @@ private slots:
         const QString pdf = dir.filePath(QStringLiteral("transcript.pdf"));
         TestSupport::clearSettings();
         freshPlatform().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
-            auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-            printer->setOutputFormat(QPrinter::PdfFormat);
-            printer->setOutputFileName(pdf);
+            auto printer = pdfPrinter(pdf);
             printer->setPageSize(QPageSize(QPageSize::A4));
             printer->setPageMargins(QMarginsF(6.35, 6.35, 6.35, 6.35), QPageLayout::Millimeter);
             return std::make_unique<QtPrinterDevice>(std::move(printer));
@@ -134,10 +141,7 @@ private slots:
         const QString pdf = dir.filePath(QStringLiteral("long.pdf"));
         TestSupport::clearSettings();
         freshPlatform().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
-            auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-            printer->setOutputFormat(QPrinter::PdfFormat);
-            printer->setOutputFileName(pdf);
-            return std::make_unique<QtPrinterDevice>(std::move(printer));
+            return std::make_unique<QtPrinterDevice>(pdfPrinter(pdf));
         };
         auto program = TestSupport::startProgram();
         program->window().text1->clear();
@@ -163,10 +167,7 @@ private slots:
         const QString pdf = dir.filePath(QStringLiteral("no such folder/transcript.pdf"));
         TestSupport::clearSettings();
         freshPlatform().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
-            auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-            printer->setOutputFormat(QPrinter::PdfFormat);
-            printer->setOutputFileName(pdf);
-            return std::make_unique<QtPrinterDevice>(std::move(printer));
+            return std::make_unique<QtPrinterDevice>(pdfPrinter(pdf));
         };
         auto program = TestSupport::startProgram();
         program->window().setStatusText(QStringLiteral("before"));
