@@ -3,9 +3,15 @@
 # skipping the whole step when everything is already there.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev fonts-liberation)
+packages=(cmake ninja-build g++ qt6-base-dev libqt6svg6 fonts-liberation)
 if [[ "${1:-}" == "--tests" ]]; then
     packages+=(poppler-utils finger fingerd socat python3-aiosmtpd)
+    # A real desktop for the tests that need one: X server, window manager, tray,
+    # input and selections, a PDF printer, the accessibility bus, the launcher,
+    # and the validators of the installed desktop files.
+    packages+=(xvfb xauth x11-utils openbox trayer xdotool xclip dbus-x11
+               cups printer-driver-cups-pdf at-spi2-core python3-pyatspi xdg-utils
+               desktop-file-utils appstream libcap2-bin)
 fi
 
 missing=()
