@@ -92,6 +92,9 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
+    // Space between the viewport's edge and the first line and column.
+    static constexpr int kMargin = 2;
+
     void textReplaced();
     void textAppended();
     void updateMetrics();
