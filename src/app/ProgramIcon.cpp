@@ -2,9 +2,13 @@
 
 QIcon programIcon()
 {
-    // Without Qt's SVG icon engine the drawing does not load; the pixmaps still do.
-    QIcon icon(QStringLiteral(":/icons/finger-quobix.svg"));
+    // Qt's SVG icon engine draws it sharp at every size and device pixel ratio.
+    QIcon drawing(QStringLiteral(":/icons/finger-quobix.svg"));
+    if (!drawing.isNull())
+        return drawing;
+    // Without Qt's SVG support the pixmaps rendered from the same drawing stand in.
+    QIcon pixmaps;
     for (const int size : {16, 32, 48, 64, 128})
-        icon.addFile(QStringLiteral(":/icons/%1x%1/finger-quobix.png").arg(size), QSize(size, size));
-    return icon;
+        pixmaps.addFile(QStringLiteral(":/icons/%1x%1/finger-quobix.png").arg(size), QSize(size, size));
+    return pixmaps;
 }

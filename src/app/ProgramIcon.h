@@ -2,6 +2,6 @@
 
 #include <QIcon>
 
-// The program's icon, compiled in: the drawing for any size, and the pixmaps
-// rendered from it for the sizes where a scaled drawing would blur.
+// The program's icon, compiled in: the drawing, or where Qt cannot draw SVG,
+// the pixmaps rendered from it at 16 to 128 pixels.
 QIcon programIcon();

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSystemTrayIcon>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -134,6 +135,21 @@ private slots:
         QVERIFY(window().isVisible());
         QCOMPARE(server.connections, 0);
         QCOMPARE(hostList(window()), QStringList{});
+    }
+
+    // The window, the tray and the About box show the compiled-in drawing, crisp at any size.
+    void iconComesFromTheDrawing()
+    {
+        ScriptedServer server;
+        startRunningCopy(server.port());
+        const QIcon icon = window().windowIcon();
+        QCOMPARE(m_program->tray->trayIcon()->icon().cacheKey(), icon.cacheKey());
+        QCOMPARE(icon.pixmap(16, 16).size(), QSize(16, 16));
+        const QImage big = icon.pixmap(256, 256).toImage();
+        QCOMPARE(big.size(), QSize(256, 256));
+        // Drawn, not scaled up from 128 pixels: the corner is rounded off at the new size.
+        QCOMPARE(qAlpha(big.pixel(0, 0)), 0);
+        QVERIFY(qAlpha(big.pixel(128, 128)) == 255);
     }
 
     void linkWaitsForTheRunningQuery()
