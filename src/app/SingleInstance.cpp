@@ -68,7 +68,10 @@ QString SingleInstance::socketPath() const
 
 SingleInstance::Role SingleInstance::start(const QStringList& arguments)
 {
-    QDir().mkpath(m_folder);
+    if (m_folder.isEmpty() || !QDir().mkpath(m_folder)) {
+        m_error = QStringLiteral("A second start cannot reach this one: there is no runtime folder.");
+        return Role::Running;
+    }
     // Two starts at once would otherwise both find no socket and both listen.
     QLockFile turn(m_folder + QStringLiteral("/finger-quobix.lock"));
     turn.tryLock(kLockWaitMs);
@@ -125,5 +128,7 @@ void SingleInstance::receive(QLocalSocket* peer)
     const QStringList arguments = decode(peer->read(length));
     peer->write(kAcknowledge);
     peer->disconnectFromServer();
-    emit argumentsReceived(arguments);
+    // The query lets events run, which may delete this peer: never inside its own signal.
+    QMetaObject::invokeMethod(
+        this, [this, arguments] { emit argumentsReceived(arguments); }, Qt::QueuedConnection);
 }
