@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 #include "app/LinkQuery.h"
+#include "app/ProgramIcon.h"
 #include "app/QtPlatform.h"
 #include "app/SingleInstance.h"
 #include "client/FingerTarget.h"
@@ -23,6 +24,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     // The program lives in the tray; a hidden main window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Dialogs too show the program's icon in their title bars.
+    QApplication::setWindowIcon(programIcon());
     QtPlatform services;
     setPlatform(&services);
     if (!line.error.isEmpty())
