@@ -33,13 +33,11 @@ int main(int argc, char** argv)
 
     // A copy already running takes the link (or only shows its window) and this start ends.
     SingleInstance instance;
-    switch (instance.start(line.target ? QStringList{line.link} : QStringList{})) {
-    case SingleInstance::Role::HandedOver: return 0;
-    case SingleInstance::Role::Unanswered: std::fprintf(stderr, "finger-quobix: %s\n", qPrintable(instance.errorText())); return 1;
-    case SingleInstance::Role::Running: break;
-    }
+    const SingleInstance::Role role = instance.start(line.target ? QStringList{line.link} : QStringList{});
     if (!instance.errorText().isEmpty())
         std::fprintf(stderr, "finger-quobix: %s\n", qPrintable(instance.errorText()));
+    if (role != SingleInstance::Role::Running)
+        return role == SingleInstance::Role::HandedOver ? 0 : 1;
 
     Form1 tray;
     tray.watchTerminationSignals();

@@ -25,10 +25,16 @@ bool hasControlCharacter(const QString& text)
     return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
 }
 
-bool isHostName(QString host)
+// An IPv6 address may come in brackets, as in a link; the socket wants it bare.
+QString bareHost(const QString& host)
 {
     if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-        host = host.mid(1, host.size() - 2);
+        return host.mid(1, host.size() - 2);
+    return host;
+}
+
+bool isHostName(const QString& host)
+{
     QUrl probe;
     probe.setHost(host, QUrl::StrictMode);
     return !host.isEmpty() && probe.isValid() && !probe.host().isEmpty();
@@ -72,7 +78,7 @@ std::optional<FingerTarget> parseFingerTarget(const QString& argument, QString* 
     const qsizetype at = argument.lastIndexOf(QLatin1Char('@'));
     if (at < 0)
         return refuse(argument, QStringLiteral("write ") + kForms, error);
-    return checkedTarget(argument, {argument.mid(at + 1), argument.left(at)}, error);
+    return checkedTarget(argument, {bareHost(argument.mid(at + 1)), argument.left(at)}, error);
 }
 
 CommandLine parseCommandLine(const QStringList& arguments)

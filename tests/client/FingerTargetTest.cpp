@@ -27,6 +27,7 @@ private slots:
         QTest::newRow("link to port 79 written out") << QStringList{"finger://host.example:79/joe"} << 0 << "host.example"
                                            << "joe" << "";
         QTest::newRow("IPv6 link") << QStringList{"finger://[::1]/joe"} << 0 << "::1" << "joe" << "";
+        QTest::newRow("IPv6 in brackets after @") << QStringList{"joe@[::1]"} << 0 << "::1" << "joe" << "";
         QTest::newRow("USER@HOST") << QStringList{"joe@host.example"} << 0 << "host.example" << "joe" << "";
         QTest::newRow("@HOST") << QStringList{"@host.example"} << 0 << "host.example" << "" << "";
         QTest::newRow("forwarding: the last @ names the host")
