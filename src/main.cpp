@@ -41,9 +41,9 @@ int main(int argc, char** argv)
 
     Form1 tray;
     tray.watchTerminationSignals();
-    tray.Form_Load();
     LinkQuery links(tray);
     QObject::connect(&instance, &SingleInstance::argumentsReceived, &links, &LinkQuery::handOver);
+    tray.Form_Load();
     if (line.target)
         links.run(*line.target);
     return QApplication::exec();

@@ -33,6 +33,11 @@ void LinkQuery::run(const FingerTarget& target)
 
 void LinkQuery::handOver(const QStringList& arguments)
 {
+    // A later start can arrive while this one is still making its windows.
+    if (!m_tray.mainWindow()) {
+        QTimer::singleShot(kWaitStepMs, this, [this, arguments] { handOver(arguments); });
+        return;
+    }
     if (arguments.isEmpty()) {
         m_tray.showMainWindow();
         return;
