@@ -412,27 +412,33 @@ bool SmtpClient::failFromSocket(const QDeadlineTimer& deadline)
     }
 
     const QAbstractSocket::SocketError error = m_socket->error();
-    int code = SmtpError::SocketFailure;
+    const bool late = error == QAbstractSocket::SocketTimeoutError || deadline.hasExpired();
+    const int code = late ? SmtpError::TimedOut : SocketError::fromQt(error, m_socket->errorString());
     QString text;
-    if (error == QAbstractSocket::SocketTimeoutError || deadline.hasExpired()) {
-        code = SmtpError::TimedOut;
+    if (late) {
         text = m_socket->state() == QAbstractSocket::ConnectedState
                    ? tr("The SMTP server did not answer within %1 seconds.").arg(m_timeLimit)
                    : tr("The SMTP server could not be reached within %1 seconds.").arg(m_timeLimit);
-    } else if (error == QAbstractSocket::ConnectionRefusedError) {
-        code = SmtpError::ConnectionRefused;
-        text = tr("The SMTP server refused the connection.");
-    } else if (error == QAbstractSocket::RemoteHostClosedError) {
-        code = SmtpError::ConnectionReset;
-        text = tr("The SMTP server closed the connection.");
-    } else if (error == QAbstractSocket::HostNotFoundError) {
-        code = SmtpError::HostNotFound;
-        text = tr("The SMTP server's host %1 was not found.").arg(m_host);
-    } else if (error == QAbstractSocket::NetworkError) {
-        code = SmtpError::HostUnreachable;
-        text = tr("The SMTP server cannot be reached.");
     } else {
-        text = m_socket->errorString();
+        switch (code) {
+        case SocketError::ConnectionRefused:
+            text = tr("The SMTP server refused the connection.");
+            break;
+        case SocketError::ConnectionReset:
+            text = tr("The SMTP server closed the connection.");
+            break;
+        case SocketError::HostNotFound:
+            text = tr("The SMTP server's host %1 was not found.").arg(m_host);
+            break;
+        case SocketError::HostUnreachable:
+        case SocketError::NetworkUnreachable:
+        case SocketError::TimedOut: // the kernel gave up before our own limit
+            text = tr("The SMTP server cannot be reached.");
+            break;
+        default:
+            text = m_socket->errorString();
+            break;
+        }
     }
     dropConnection();
     return fail(code, text);

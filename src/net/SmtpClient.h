@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/SocketErrors.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QObject>
@@ -14,16 +16,13 @@ class QHostInfo;
 class QTcpSocket;
 
 // Error codes that LastError reports besides the server's own reply codes
-// (which it passes on as they are, 421 to 554). Socket failures keep the
-// socket component's numbering: 14000 plus the Windows Sockets number.
+// (which it passes on as they are, 421 to 554). Socket failures report the
+// shared table's codes (SocketError), so they read as the socket
+// component's; the client raises these few itself.
 namespace SmtpError {
-constexpr int TimedOut = 24060;
-constexpr int ConnectionReset = 24054;
-constexpr int NotConnected = 24057;
-constexpr int ConnectionRefused = 24061;
-constexpr int HostUnreachable = 24065;
-constexpr int HostNotFound = 25001;
-constexpr int SocketFailure = 24000;
+constexpr int TimedOut = SocketError::TimedOut;
+constexpr int NotConnected = SocketError::NotConnected;
+constexpr int HostNotFound = SocketError::HostNotFound;
 // The server sent something that is not an SMTP reply.
 constexpr int BadReply = 20000;
 // A sender or recipient address that would break the command line.

@@ -28,64 +28,6 @@ constexpr int kAcceptRetryMs = 1000;
 constexpr int kSocketLimitCap = 32767;
 constexpr int kDefaultPendingConnections = 30; // QTcpServer's own default
 
-// Windows Sockets numbers plus 14000 for the cases the header does not name.
-constexpr int kInvalidArgument = 24022;
-constexpr int kInProgress = 24036;
-constexpr int kNotSocket = 24038;
-constexpr int kMessageSize = 24040;
-constexpr int kOperationNotSupported = 24045;
-constexpr int kFamilyNotSupported = 24047;
-constexpr int kAddressNotAvailable = 24049;
-constexpr int kNetworkDown = 24050;
-constexpr int kNetworkUnreachable = 24051;
-constexpr int kNoBufferSpace = 24055;
-
-int errorCode(QAbstractSocket::SocketError error, const QString& text)
-{
-    using E = QAbstractSocket::SocketError;
-    switch (error) {
-    case E::ConnectionRefusedError:
-    case E::ProxyConnectionRefusedError:
-        return SocketError::ConnectionRefused;
-    case E::RemoteHostClosedError:
-    case E::ProxyConnectionClosedError:
-        return SocketError::ConnectionReset;
-    case E::HostNotFoundError:
-    case E::ProxyNotFoundError:
-        return SocketError::HostNotFound;
-    case E::SocketAccessError:
-        return SocketError::PermissionDenied;
-    case E::SocketResourceError:
-        return kNoBufferSpace;
-    case E::SocketTimeoutError:
-    case E::ProxyConnectionTimeoutError:
-        return SocketError::TimedOut;
-    case E::DatagramTooLargeError:
-        return kMessageSize;
-    case E::NetworkError:
-        // Qt folds several causes into NetworkError; only its message tells them apart.
-        if (text == QCoreApplication::translate("QNativeSocketEngine", "Network unreachable"))
-            return kNetworkUnreachable;
-        if (text == QCoreApplication::translate("QNativeSocketEngine", "Connection timed out"))
-            return SocketError::TimedOut;
-        return SocketError::HostUnreachable;
-    case E::AddressInUseError:
-        return SocketError::AddressInUse;
-    case E::SocketAddressNotAvailableError:
-        return kAddressNotAvailable;
-    case E::UnsupportedSocketOperationError:
-        return kFamilyNotSupported;
-    case E::UnfinishedSocketOperationError:
-        return kInProgress;
-    case E::TemporaryError:
-        return SocketError::WouldBlock;
-    case E::OperationError:
-        return kInvalidArgument;
-    default:
-        return kNetworkDown;
-    }
-}
-
 // Peers reached over IPv6 sockets show IPv4 clients as ::ffff:a.b.c.d.
 QString addressText(const QHostAddress& address)
 {
@@ -242,7 +184,7 @@ public:
         partnerName.clear();
         const int port = mappedPort(targetPort);
         if (port < 1 || port > 65535) {
-            postError(kAddressNotAvailable, SocketComponent::tr("Invalid port %1").arg(port));
+            postError(SocketError::AddressNotAvailable, SocketComponent::tr("Invalid port %1").arg(port));
             return;
         }
         QString host = targetHost;
@@ -277,14 +219,14 @@ public:
         acceptingPaused = false;
         const int port = mappedPort(bindPort);
         if (port < 0 || port > 65535) {
-            postError(kAddressNotAvailable, SocketComponent::tr("Invalid port %1").arg(port));
+            postError(SocketError::AddressNotAvailable, SocketComponent::tr("Invalid port %1").arg(port));
             return;
         }
         auto* s = new ListenServer(q);
         s->setProxy(QNetworkProxy::NoProxy);
         if (!s->listen(options.listenAddress, quint16(port))) {
             const QString text = s->errorString();
-            const int code = errorCode(s->serverError(), text);
+            const int code = SocketError::fromQt(s->serverError(), text);
             s->release();
             s->deleteLater();
             postError(code, text);
@@ -305,13 +247,14 @@ public:
         // Only a descriptor just announced by Accept: any other number may by
         // now belong to an unrelated file or socket of this process.
         if (!unclaimedDescriptors().remove(descriptor)) {
-            postError(kNotSocket, SocketComponent::tr("No pending connection has the handle %1").arg(descriptor));
+            postError(SocketError::NotSocket,
+                      SocketComponent::tr("No pending connection has the handle %1").arg(descriptor));
             return;
         }
         QTcpSocket* s = makeSocket();
         if (!s->setSocketDescriptor(descriptor)) {
             const QString text = s->errorString();
-            const int code = errorCode(s->error(), text);
+            const int code = SocketError::fromQt(s->error(), text);
             QObject::disconnect(s, nullptr, q, nullptr);
             s->deleteLater();
             SocketDescriptor::close(descriptor);
@@ -421,7 +364,7 @@ public:
                 return;
         }
         release(false);
-        emit q->LastError(errorCode(error, text), text);
+        emit q->LastError(SocketError::fromQt(error, text), text);
     }
 
     void onDisconnected()
@@ -443,7 +386,7 @@ public:
         const QPointer<SocketComponent> alive(q);
         const quint64 gen = generation;
         if (peerReset)
-            emit q->LastError(SocketError::ConnectionReset, SocketComponent::tr("Connection reset by peer"));
+            emit q->LastError(SocketError::ConnectionReset, SocketError::text(SocketError::ConnectionReset));
         else
             emit q->Disconnect();
         return alive && gen == generation;
@@ -454,7 +397,7 @@ public:
         if (!connecting)
             return;
         release(false);
-        emit q->LastError(SocketError::TimedOut, SocketComponent::tr("Connection timed out"));
+        emit q->LastError(SocketError::TimedOut, SocketError::text(SocketError::TimedOut));
     }
 
     void idleTimedOut()
@@ -474,7 +417,7 @@ public:
         if (!acceptingPaused)
             acceptRetry.start(kAcceptRetryMs);
         const QString text = server->errorString();
-        emit q->LastError(errorCode(error, text), text);
+        emit q->LastError(SocketError::fromQt(error, text), text);
     }
 
     SocketComponent* const q;
@@ -542,7 +485,7 @@ void SocketComponent::setOperation(int operation)
         d->release(true);
         break;
     default:
-        d->postError(kOperationNotSupported, tr("Operation %1 is not supported").arg(operation));
+        d->postError(SocketError::OperationNotSupported, tr("Operation %1 is not supported").arg(operation));
         break;
     }
 }
