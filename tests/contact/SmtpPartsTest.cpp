@@ -1,4 +1,5 @@
 #include "TestMain.h"
+#include "contact/MailText.h"
 #include "contact/SendForm.h"
 #include "net/SmtpClient.h"
 
