@@ -2,6 +2,7 @@
 #include "contact/MailText.h"
 #include "contact/SendForm.h"
 #include "net/SmtpClient.h"
+#include "net/SmtpWire.h"
 
 #include <QElapsedTimer>
 #include <QHostInfo>
