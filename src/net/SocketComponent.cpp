@@ -1,31 +1,24 @@
 #include "net/SocketComponent.h"
 
+#include "net/ListenServer.h"
+#include "net/LocalStack.h"
 #include "net/SocketDescriptor.h"
 #include "net/SocketDrain.h"
 
 #include <QCoreApplication>
 #include <QHostInfo>
-#include <QNetworkInterface>
 #include <QNetworkProxy>
-#include <QSet>
-#include <QSysInfo>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
 #include <utility>
 
-#if defined(Q_OS_UNIX)
-#include <sys/resource.h>
-#endif
-
 namespace {
 constexpr int kDefaultBufferBytes = 4096;
 constexpr int kMaxDataLength = 32767; // DataLength travels as a 16-bit value
 constexpr qint64 kMinReadBuffer = 64 * 1024;
 constexpr int kAcceptRetryMs = 1000;
-constexpr int kSocketLimitCap = 32767;
 constexpr int kDefaultPendingConnections = 30; // QTcpServer's own default
 
 // Peers reached over IPv6 sockets show IPv4 clients as ::ffff:a.b.c.d.
@@ -37,43 +30,6 @@ QString addressText(const QHostAddress& address)
     const quint32 ipv4 = address.toIPv4Address(&isIPv4);
     return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
 }
-
-// Descriptors announced by an Accept event and not yet taken over.
-QSet<qintptr>& unclaimedDescriptors()
-{
-    static QSet<qintptr> descriptors;
-    return descriptors;
-}
-
-// Hands every accepted descriptor to the owner's Accept event instead of
-// queueing a QTcpSocket, so another component can take it over.
-class ListenServer : public QTcpServer
-{
-public:
-    explicit ListenServer(SocketComponent* owner)
-        : m_owner(owner)
-    {
-    }
-
-    void release()
-    {
-        m_owner = nullptr;
-    }
-
-protected:
-    void incomingConnection(qintptr descriptor) override
-    {
-        unclaimedDescriptors().insert(descriptor);
-        if (m_owner)
-            emit m_owner->Accept(descriptor);
-        // Nobody took it: close it so the client sees the end instead of waiting.
-        if (unclaimedDescriptors().remove(descriptor))
-            SocketDescriptor::close(descriptor);
-    }
-
-private:
-    QPointer<SocketComponent> m_owner;
-};
 } // namespace
 
 class SocketComponent::Private
@@ -246,7 +202,7 @@ public:
         partnerName.clear();
         // Only a descriptor just announced by Accept: any other number may by
         // now belong to an unrelated file or socket of this process.
-        if (!unclaimedDescriptors().remove(descriptor)) {
+        if (!ListenServer::claim(descriptor)) {
             postError(SocketError::NotSocket,
                       SocketComponent::tr("No pending connection has the handle %1").arg(descriptor));
             return;
@@ -680,21 +636,7 @@ int SocketComponent::LocalPort() const
 
 QString SocketComponent::OwnAddress() const
 {
-    if (d->options.ownAddress)
-        return *d->options.ownAddress;
-    const auto interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface& networkInterface : interfaces) {
-        const auto flags = networkInterface.flags();
-        if (!flags.testFlag(QNetworkInterface::IsUp) || flags.testFlag(QNetworkInterface::IsLoopBack))
-            continue;
-        const auto entries = networkInterface.addressEntries();
-        for (const QNetworkAddressEntry& entry : entries) {
-            const QHostAddress address = entry.ip();
-            if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
-                return address.toString();
-        }
-    }
-    return {};
+    return d->options.ownAddress ? *d->options.ownAddress : LocalStack::firstIPv4Address();
 }
 
 QString SocketComponent::OwnHostName() const
@@ -704,25 +646,10 @@ QString SocketComponent::OwnHostName() const
 
 QString SocketComponent::StackDescription() const
 {
-    QString kernel = QSysInfo::kernelType();
-    if (kernel == u"linux")
-        kernel = QStringLiteral("Linux");
-    else if (kernel == u"winnt")
-        kernel = QStringLiteral("Windows NT");
-    else if (!kernel.isEmpty())
-        kernel[0] = kernel[0].toUpper();
-    return QStringLiteral("Qt Network %1 TCP/IP on %2 %3").arg(QString::fromLatin1(qVersion()), kernel,
-                                                                QSysInfo::kernelVersion()).trimmed();
+    return LocalStack::stackDescription();
 }
 
 int SocketComponent::SocketLimit() const
 {
-#if defined(Q_OS_UNIX)
-    rlimit limit {};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return kSocketLimitCap;
-    return int(std::min<rlim_t>(limit.rlim_cur, kSocketLimitCap));
-#else
-    return kSocketLimitCap;
-#endif
+    return LocalStack::socketLimit();
 }
