@@ -6,7 +6,7 @@ build=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
-skip() { echo "SKIP: $*"; }
+skip() { echo "Skipped: $*"; }
 
 files="bin/finger-quobix
 share/applications/finger-quobix.desktop"
