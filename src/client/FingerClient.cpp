@@ -4,7 +4,7 @@
 #include "app/ReplyBox.h"
 #include "app/Settings.h"
 #include "app/Text.h"
-#include "app/finger.h"
+#include "shell/finger.h"
 #include "client/FingerQuery.h"
 #include "client/frmhost.h"
 #include "net/SocketComponent.h"

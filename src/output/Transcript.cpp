@@ -4,7 +4,7 @@
 #include "app/PrinterDevice.h"
 #include "app/ReplyBox.h"
 #include "app/Settings.h"
-#include "app/finger.h"
+#include "shell/finger.h"
 #include "output/TranscriptText.h"
 
 #include <QApplication>

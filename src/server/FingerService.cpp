@@ -3,7 +3,7 @@
 #include "app/Config.h"
 #include "app/ReplyBox.h"
 #include "app/WindowFront.h"
-#include "app/finger.h"
+#include "shell/finger.h"
 #include "net/SocketComponent.h"
 #include "server/FingerServerSetup.h"
 #include "server/ServerReply.h"

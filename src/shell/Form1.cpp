@@ -1,9 +1,9 @@
-#include "app/Form1.h"
+#include "shell/Form1.h"
 
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/Twips.h"
-#include "app/finger.h"
+#include "shell/finger.h"
 #include "contact/Contact.h"
 #include "server/FingerService.h"
 

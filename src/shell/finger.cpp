@@ -1,4 +1,4 @@
-#include "app/finger.h"
+#include "shell/finger.h"
 
 #include "app/Platform.h"
 #include "app/ReplyBox.h"
