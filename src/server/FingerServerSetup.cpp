@@ -3,7 +3,6 @@
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/Twips.h"
-#include "server/FingerService.h"
 #include "server/ServerReply.h"
 
 #include <QEvent>
@@ -29,10 +28,7 @@ QFont formFont()
 }
 } // namespace
 
-FingerServerSetup::FingerServerSetup(Profile& profile, FingerService& service, QWidget* parent)
-    : QDialog(parent)
-    , m_profile(profile)
-    , m_service(service)
+FingerServerSetup::FingerServerSetup(Profile& profile, QWidget* parent) : QDialog(parent), m_profile(profile)
 {
     setObjectName(QStringLiteral("FingerServerSetup"));
     setWindowTitle(QStringLiteral("Finger Server Setup"));
@@ -154,7 +150,7 @@ void FingerServerSetup::cmdOk_Click()
     const ServerReply::SetupOutcome outcome =
         ServerReply::setupReply(Text1->text(), Text2->text(), Text3->text(), descriptionText());
     m_profile = outcome.profile;
-    m_service.setReplyText(outcome.reply);
+    emit replyChosen(outcome.reply);
     close();
 }
 

@@ -6,6 +6,7 @@
 #include "app/Text.h"
 #include "app/Twips.h"
 #include "client/FingerClient.h"
+#include "client/FingerQuery.h"
 #include "contact/Contact.h"
 #include "net/SocketComponent.h"
 #include "output/Transcript.h"
@@ -63,10 +64,35 @@ finger::finger(const RuntimeConfig& config, QWidget* parent) : QMainWindow(paren
     createControls();
     createMenus();
 
-    m_client = std::make_unique<FingerClient>(*this);
-    m_service = std::make_unique<FingerService>(*this);
+    m_client = std::make_unique<FingerClient>(*this, *finger_socket);
+    m_service = std::make_unique<FingerService>(m_config.server, m_profile);
     m_transcript = std::make_unique<Transcript>(*this);
     m_contact = std::make_unique<Contact>(this, m_config);
+    wireHandlers();
+}
+
+void finger::wireHandlers()
+{
+    FingerClient* client = m_client.get();
+    connect(Command1, &QPushButton::clicked, client, &FingerClient::Command1_Click);
+    connect(Command3, &QPushButton::clicked, client, &FingerClient::Command3_Click);
+    // The client sees focus and Enter in the boxes before the combo box could act on Enter itself.
+    text2->installEventFilter(client);
+    text2->lineEdit()->installEventFilter(client);
+    Text3->installEventFilter(client);
+    connect(finger_socket, &SocketComponent::Connect, client, &FingerClient::finger_socket_Connect);
+    connect(finger_socket, &SocketComponent::Read, client, &FingerClient::finger_socket_Read);
+    connect(finger_socket, &SocketComponent::Disconnect, client, &FingerClient::finger_socket_Disconnect);
+    connect(finger_socket, &SocketComponent::LastError, client, &FingerClient::finger_socket_LastError);
+    connect(finger_socket, &SocketComponent::Timeout, client, &FingerClient::finger_socket_Timeout);
+
+    connect(m_service.get(), &FingerService::listenNotice, this, [this](const QString& line) { text1->append(line); });
+    connect(m_service.get(), &FingerService::visitorNotice, this, [this](const QString& line) {
+        // At the end of the box, however long its text has grown; the insertion
+        // point ends up after it, so the box shows the note.
+        text1->append(line);
+        text1->setSelection(text1->length(), 0);
+    });
 
     connect(mnuSave, &QAction::triggered, this, [this] { m_transcript->mnuSave_Click(); });
     connect(mnuPrint, &QAction::triggered, this, [this] { m_transcript->mnuPrint_Click(); });
@@ -92,10 +118,15 @@ void finger::createControls()
     text2 = new QComboBox(client);
     text2->setEditable(true);
     text2->setInsertPolicy(QComboBox::NoInsert);
+    // The host box holds exactly what was typed: no completion that could
+    // swap "HOST" for a listed "host" when the field loses the focus.
+    text2->setCompleter(nullptr);
+    text2->setValidator(new SingleLineValidator(text2));
     place(text2, "text2", 120, 240, 1930, 315);
     Label1_1 = new QLabel(tr("Username (optional):"), client);
     place(Label1_1, "Label1_1", 2160, 45, 1455, 195);
     Text3 = new QLineEdit(client);
+    Text3->setValidator(new SingleLineValidator(Text3));
     place(Text3, "Text3", 2160, 240, 1935, 315);
     Command1 = new QPushButton(tr("Short &Finger"), client);
     place(Command1, "Command1", 4200, 240, 1095, 300);
