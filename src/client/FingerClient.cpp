@@ -1,6 +1,7 @@
 #include "client/FingerClient.h"
 
 #include "app/Config.h"
+#include "app/Forms.h"
 #include "app/MainWindowPort.h"
 #include "app/Platform.h"
 #include "app/ReplyBox.h"
@@ -103,9 +104,7 @@ void FingerClient::mnuHost_Click()
     m_remover = dialog;
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::ApplicationModal);
-    const QSize screen = platform().screenSize();
-    const QSize outer = dialog->frameGeometry().size();
-    dialog->move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
+    Forms::centreOnScreen(dialog);
     dialog->show();
 }
 

@@ -1,5 +1,6 @@
 #include "server/FingerServerSetup.h"
 
+#include "app/Forms.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/Twips.h"
@@ -104,9 +105,7 @@ FingerServerSetup::~FingerServerSetup() = default;
 
 void FingerServerSetup::Form_Load()
 {
-    const QSize screen = platform().screenSize();
-    const QSize outer = frameGeometry().size();
-    move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
+    Forms::centreOnScreen(this);
 
     Text1->setText(m_profile.name);
     Text2->setText(m_profile.email);

@@ -1,5 +1,6 @@
 #include "shell/finger.h"
 
+#include "app/Forms.h"
 #include "app/Platform.h"
 #include "app/ReplyBox.h"
 #include "app/StatusLine.h"
@@ -170,38 +171,32 @@ void finger::createControls()
 
 void finger::createMenus()
 {
-    auto action = [this](QMenu* menu, const QString& caption, const char* name) {
-        QAction* item = menu->addAction(caption);
-        item->setObjectName(QLatin1String(name));
-        return item;
-    };
-
     mnuFile = menuBar()->addMenu(tr("&File"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
-    mnuSave = action(mnuFile, tr("Save &As..."), "mnuSave");
-    mnuPrint = action(mnuFile, tr("&Print"), "mnuPrint");
-    mnuFile->addSeparator()->setObjectName(QStringLiteral("mnudiv1"));
-    mnuHide = action(mnuFile, tr("Hi&de"), "mnuHide");
+    mnuSave = Forms::addAction(mnuFile, tr("Save &As..."), "mnuSave");
+    mnuPrint = Forms::addAction(mnuFile, tr("&Print"), "mnuPrint");
+    Forms::addSeparator(mnuFile, "mnudiv1");
+    mnuHide = Forms::addAction(mnuFile, tr("Hi&de"), "mnuHide");
 
     mnuEdit = menuBar()->addMenu(tr("&Edit"));
     mnuEdit->setObjectName(QStringLiteral("mnuEdit"));
-    mnuCopy = action(mnuEdit, tr("&Copy"), "mnuCopy");
+    mnuCopy = Forms::addAction(mnuEdit, tr("&Copy"), "mnuCopy");
     mnuCopy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
-    mnuSelect = action(mnuEdit, tr("Selec&t All"), "mnuSelect");
+    mnuSelect = Forms::addAction(mnuEdit, tr("Selec&t All"), "mnuSelect");
     mnuSelect->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
 
     mnuSetup = menuBar()->addMenu(tr("&Setup"));
     mnuSetup->setObjectName(QStringLiteral("mnuSetup"));
-    mnuHost = action(mnuSetup, tr("&Hostnames.."), "mnuHost");
-    mnuServer = action(mnuSetup, tr("Ser&ver"), "mnuServer");
+    mnuHost = Forms::addAction(mnuSetup, tr("&Hostnames.."), "mnuHost");
+    mnuServer = Forms::addAction(mnuSetup, tr("Ser&ver"), "mnuServer");
 
     mnuHelp = menuBar()->addMenu(tr("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuYarbo = mnuHelp->addMenu(tr("&Yarbo on the Web"));
     mnuYarbo->setObjectName(QStringLiteral("mnuYarbo"));
-    mnuEmail = action(mnuYarbo, tr("Email Yarbo"), "mnuEmail");
-    mnuAboutYarbo = action(mnuYarbo, tr("Visit the Land of Yarbo"), "mnuAboutYarbo");
-    mnuAbout = action(mnuHelp, tr("&About Finger Quobix"), "mnuAbout");
+    mnuEmail = Forms::addAction(mnuYarbo, tr("Email Yarbo"), "mnuEmail");
+    mnuAboutYarbo = Forms::addAction(mnuYarbo, tr("Visit the Land of Yarbo"), "mnuAboutYarbo");
+    mnuAbout = Forms::addAction(mnuHelp, tr("&About Finger Quobix"), "mnuAbout");
 
     connect(mnuFile, &QMenu::aboutToShow, this, &finger::mnuFile_Click);
     connect(mnuEdit, &QMenu::aboutToShow, this, &finger::mnuEdit_Click);
@@ -214,9 +209,7 @@ void finger::createMenus()
 
 void finger::Form_Load()
 {
-    const QSize screen = platform().screenSize();
-    const QSize outer = frameGeometry().size();
-    move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
+    Forms::centreOnScreen(this);
 
     registerInstalledProgram();
 
