@@ -1,9 +1,9 @@
-#include "app/Form1.h"
-#include "app/LinkQuery.h"
 #include "app/ProgramIcon.h"
 #include "app/QtPlatform.h"
 #include "app/SingleInstance.h"
 #include "client/FingerTarget.h"
+#include "shell/Form1.h"
+#include "shell/LinkQuery.h"
 
 #include <QApplication>
 

@@ -1,8 +1,8 @@
 #include "../client/ClientHarness.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
-#include "app/LinkQuery.h"
 #include "app/SingleInstance.h"
+#include "shell/LinkQuery.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

@@ -1,8 +1,8 @@
-#include "app/LinkQuery.h"
+#include "shell/LinkQuery.h"
 
-#include "app/Form1.h"
 #include "app/Platform.h"
-#include "app/finger.h"
+#include "shell/Form1.h"
+#include "shell/finger.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
