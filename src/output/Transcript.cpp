@@ -166,7 +166,8 @@ void Transcript::printMessage()
 
     QString error;
     m_printer = platform().defaultPrinter(&error);
-    bool ok = m_printer && m_printer->setPrintQualityHigh() && m_printer->setCopyCount(1) && PrintHeader(subject)
+    bool ok = m_printer && m_printer->setPrintQualityHigh() && m_printer->setCopyCount(1)
+              && m_printer->setDocumentName(documentName(m_window.text2->currentText())) && PrintHeader(subject)
               && setprinterfont(kBodyFont, kBodySize, 0, 0, 0);
     if (ok) {
         CrLineWalker walker(body);
