@@ -2,6 +2,7 @@
 
 #include "app/PrinterDevice.h"
 #include "app/QtPrinterDevice.h"
+#include "app/SaveTarget.h"
 
 #include <QApplication>
 #include <QDir>
@@ -95,13 +96,26 @@ Platform::SaveResult QtPlatform::saveFileName(QWidget* parent, const QString& pr
     dialog.setNameFilter(QString());
     dialog.setDirectory(lastFolder);
     dialog.selectFile(proposedName);
-    if (dialog.exec() != QDialog::Accepted)
-        return {};
-    const QStringList chosen = dialog.selectedFiles();
-    if (chosen.isEmpty())
-        return {QString(), true};
-    lastFolder = QFileInfo(chosen.first()).absolutePath();
-    return {chosen.first(), false};
+    for (;;) {
+        if (dialog.exec() != QDialog::Accepted)
+            return {};
+        const QStringList chosen = dialog.selectedFiles();
+        if (chosen.isEmpty())
+            return {QString(), true};
+        // A missing folder, a read-only file or a write-protected folder is
+        // refused here, and the dialog comes back with the name as typed
+        // (a desktop's own dialog may already have closed, so it opens again).
+        const QString problem = saveTargetProblem(chosen.first());
+        if (problem.isEmpty()) {
+            lastFolder = QFileInfo(chosen.first()).absolutePath();
+            return {chosen.first(), false};
+        }
+        QMessageBox::warning(&dialog, dialog.windowTitle(), problem);
+        const QFileInfo refused(chosen.first());
+        if (refused.absoluteDir().exists())
+            dialog.setDirectory(refused.absolutePath());
+        dialog.selectFile(refused.absoluteDir().exists() ? refused.fileName() : chosen.first());
+    }
 }
 
 QAction* QtPlatform::popupMenu(QMenu* menu, const QPoint& at)
