@@ -79,9 +79,9 @@ FingerServerSetup::FingerServerSetup(Profile& profile, FingerService& service, Q
     place(cmdOk, "cmdOk", 2520, 2640, 855, 300);
     cmdCancel = new QPushButton(tr("&Cancel"), this);
     place(cmdCancel, "cmdCancel", 3480, 2640, 855, 300);
-    // Neither button is a default: Enter in a box does not end the dialog.
-    cmdOk->setAutoDefault(false);
-    cmdCancel->setAutoDefault(false);
+    // Enter on a focused button presses it, Enter in a one-line box is OK;
+    // the description box keeps Enter for its line breaks.
+    cmdOk->setDefault(true);
 
     for (QWidget* passive : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Label2_0),
                              static_cast<QWidget*>(Label2_1), static_cast<QWidget*>(Label2_2),
