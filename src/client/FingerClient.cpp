@@ -251,6 +251,7 @@ void FingerClient::startQuery(bool longQuery)
         socket->setOperation(SocketComponent::OpConnect);
         // What the server's notices appended meanwhile is not part of the reply.
         m_window.text1->clear();
+        m_window.text1->beginReply();
     } catch (...) {
         // Never leave the window busy with no query running.
         endQuery(QStringLiteral("Error trying to connect to ") + m_queryHost);
@@ -260,6 +261,7 @@ void FingerClient::startQuery(bool longQuery)
 void FingerClient::endQuery(const QString& status)
 {
     m_window.finger_socket->setOperation(SocketComponent::OpClose);
+    m_window.text1->endReply();
     releasePainting();
     m_window.setStatusText(status);
     m_window.setBusy(false);

@@ -162,6 +162,7 @@ void Transcript::printMessage()
 
     // The run works on its own copy; later replies do not change it.
     const QByteArray body = m_window.text1->data();
+    const ReplyText::Spans utf8 = m_window.text1->model().utf8Spans();
     QString subject = headerSubject(m_window.text2->currentText(), m_window.Text3->text());
 
     QString error;
@@ -179,11 +180,11 @@ void Transcript::printMessage()
                 if (!ok)
                     break;
             }
-            pOut(QString::fromLatin1(line));
+            pOut(ReplyText::decode(body, utf8, walker.lineStart(), walker.lineStart() + line.size()));
             QCoreApplication::processEvents();
         }
         if (ok)
-            pOut(QString::fromLatin1(walker.rest()));
+            pOut(ReplyText::decode(body, utf8, walker.restStart(), body.size()));
     }
     if (ok) {
         cursor.restore();

@@ -162,6 +162,7 @@ bool CrLineWalker::next(QByteArray& line)
     if (cr < 0)
         return false;
     line = m_text.mid(m_pos, cr - m_pos);
+    m_lineStart = m_pos;
     // Only an LF is the second half of a line end; anything else after a lone
     // CR starts the next line.
     m_pos = cr + 1;

@@ -57,10 +57,14 @@ public:
     bool next(QByteArray& line);
     // What follows the last CR (the whole text when it holds none).
     QByteArray rest() const { return m_text.mid(m_pos); }
+    // Where the line last walked starts, and where the rest starts.
+    qsizetype lineStart() const { return m_lineStart; }
+    qsizetype restStart() const { return m_pos; }
 
 private:
     QByteArray m_text;
     qsizetype m_pos = 0;
+    qsizetype m_lineStart = 0;
 };
 
 } // namespace TranscriptText

@@ -218,12 +218,16 @@ private slots:
         QTest::newRow("lone CR, CR LF, final CR")
             << QByteArray("abc\rXdef\r\nghi\n\r") << QStringList{"abc", "Xdef", "ghi\n", ""};
         QTest::newRow("lone CR before a CR LF") << QByteArray("a\r\r\nb") << QStringList{"a", "", "b"};
+        QTest::newRow("a UTF-8 reply prints as UTF-8")
+            << QByteArray("Gr\xc3\xbc\xc3\x9f" "e\r\n\xe2\x82\xac 5") << QStringList{"Grüße", "€ 5"};
     }
     void loneCrEndsItsLineWithoutEatingTheNextAndAFinalCrEndsTheLastLine()
     {
         QFETCH(QByteArray, body);
         QFETCH(QStringList, lines);
+        window().text1->beginReply();
         window().text1->append(body);
+        window().text1->endReply();
 
         window().mnuPrint->trigger();
 
