@@ -1,5 +1,6 @@
 #include "client/frmhost.h"
 
+#include "app/FitText.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/Text.h"
@@ -48,6 +49,7 @@ frmhost::frmhost(QComboBox* hostBox, QWidget* parent)
     connect(Command2, &QPushButton::clicked, this, &frmhost::Command2_Click);
     connect(Command1, &QPushButton::clicked, this, &frmhost::Command1_Click);
 
+    fitTexts(this);
     Form_Load();
 }
 

@@ -1,5 +1,6 @@
 #include "contact/SendForm.h"
 
+#include "app/FitText.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/Twips.h"
@@ -245,6 +246,7 @@ void SendForm::Form_Load()
     setWindowTitle(QStringLiteral("Let's send an email to Yarbo"));
     const int menuHeight = menuBar()->sizeHint().height();
     setFixedSize(Twips::toPixelsX(kClientWidth), menuHeight + Twips::toPixelsY(kClientHeight));
+    fitTexts(this);
     const QSize screen = platform().screenSize();
     const QSize outer = frameGeometry().size();
     move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);

@@ -1,5 +1,6 @@
 #include "server/FingerServerSetup.h"
 
+#include "app/FitText.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/Twips.h"
@@ -100,6 +101,7 @@ FingerServerSetup::FingerServerSetup(Profile& profile, FingerService& service, Q
     connect(cmdCancel, &QPushButton::clicked, this, &FingerServerSetup::cmdCancel_Click);
 
     setFixedSize(Twips::toPixelsX(kClientWidth), Twips::toPixelsY(kClientHeight));
+    fitTexts(this);
     Form_Load();
     Text1->setFocus();
 }

@@ -6,8 +6,15 @@
 #include "contact/SendForm.h"
 #include "server/FingerServerSetup.h"
 
+#include "app/QtPlatform.h"
+
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -17,9 +24,8 @@
 
 #include <map>
 
-// Enter and Escape in the dialogs: Enter on a focused button presses it,
-// Enter elsewhere presses OK where the window has one, Escape cancels.
-class DialogKeysTest : public QObject
+// The program's windows as a keyboard user and a reader meet them.
+class DialogsTest : public QObject
 {
     Q_OBJECT
 
@@ -27,6 +33,8 @@ class DialogKeysTest : public QObject
 
     QWidget* open(const QString& which)
     {
+        if (which == "main")
+            return &m_program->window();
         recordingPlatform().launchResult = 2;
         if (which == "setup")
             m_program->window().mnuServer->trigger();
@@ -116,7 +124,61 @@ private slots:
         if (window == "setup")
             QCOMPARE(m_program->window().profile().name, QString(pressed == "cmdOk" ? "Bob" : ""));
     }
+
+    // Every text shows whole at the default fonts: labels wide and tall
+    // enough (or wrapped) and inside their window, captions within their buttons.
+    void everyTextShowsWhole_data()
+    {
+        QTest::addColumn<QString>("window");
+        for (const char* window : {"main", "setup", "remover", "feedback", "about"})
+            QTest::newRow(window) << QString(window);
+    }
+    void everyTextShowsWhole()
+    {
+        QFETCH(QString, window);
+        QWidget* shown = open(window);
+        QVERIFY(shown);
+        QStringList cut;
+        for (QLabel* label : shown->findChildren<QLabel*>()) {
+            if (label->text().isEmpty() || !label->isVisibleTo(shown))
+                continue;
+            const int width = label->width();
+            const QSize needed = label->wordWrap() ? QSize(0, label->heightForWidth(width)) : label->sizeHint();
+            const QRect inWindow(label->mapTo(shown, QPoint(0, 0)), label->size());
+            if (needed.width() > width || needed.height() > label->height() || !shown->rect().contains(inWindow))
+                cut << QStringLiteral("%1 needs %2x%3, has %4x%5 at %6,%7 in %8x%9")
+                           .arg(label->objectName())
+                           .arg(needed.width()).arg(needed.height()).arg(width).arg(label->height())
+                           .arg(inWindow.x()).arg(inWindow.y()).arg(shown->width()).arg(shown->height());
+        }
+        for (QAbstractButton* button : shown->findChildren<QAbstractButton*>()) {
+            const QString caption = QString(button->text()).remove(QLatin1Char('&'));
+            if (button->fontMetrics().horizontalAdvance(caption) + 8 > button->width())
+                cut << button->objectName();
+        }
+        for (QGroupBox* frame : shown->findChildren<QGroupBox*>()) {
+            if (frame->fontMetrics().horizontalAdvance(frame->title()) + 16 > frame->width())
+                cut << frame->objectName();
+        }
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("; "))));
+    }
+
+    // A short message box is still wide enough for its caption in the title bar.
+    void messageBoxIsWideEnoughForItsCaption()
+    {
+        QtPlatform real;
+        int boxWidth = 0;
+        QTimer::singleShot(0, this, [&boxWidth] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            boxWidth = box->width();
+            box->accept();
+        });
+        real.messageBox(nullptr, QStringLiteral("Hi"), Platform::Icon::Exclamation, QString(), Platform::Buttons::Ok);
+        QVERIFY2(boxWidth >= QApplication::fontMetrics().horizontalAdvance(QStringLiteral("Finger Quobix 2.2")) + 120,
+                 qPrintable(QString::number(boxWidth)));
+    }
 };
 
-static TestRegistration<DialogKeysTest> registration;
-#include "DialogKeysTest.moc"
+static TestRegistration<DialogsTest> registration;
+#include "DialogsTest.moc"
