@@ -37,7 +37,6 @@ LaunchOutcome runLauncher(const QString& program, const QString& document, int w
     // (one that stays with the browser it started) is left to finish.
     auto* process = new QProcess(qApp);
     process->setProcessChannelMode(QProcess::ForwardedChannels);
-    process->setInputChannelMode(QProcess::ForwardedInputChannel);
     QEventLoop loop;
     QObject::connect(process, &QProcess::finished, &loop, &QEventLoop::quit);
     QObject::connect(process, &QProcess::errorOccurred, &loop, [&loop](QProcess::ProcessError error) {
