@@ -31,7 +31,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QDir root(dir.path());
-        for (const QString& name : {"writable.txt", "readonly.txt"}) {
+        for (const char* name : {"writable.txt", "readonly.txt"}) {
             QFile file(root.filePath(name));
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
