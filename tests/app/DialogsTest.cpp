@@ -1,4 +1,4 @@
-#include "ProgramHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "client/frmhost.h"
@@ -25,25 +25,23 @@
 #include <map>
 
 // The program's windows as a keyboard user and a reader meet them.
-class DialogsTest : public QObject
+class DialogsTest : public ProgramTest
 {
     Q_OBJECT
-
-    std::unique_ptr<TestSupport::Program> m_program;
 
     QWidget* open(const QString& which)
     {
         if (which == "main")
-            return &m_program->window();
+            return &window();
         recordingPlatform().launchResult = 2;
         if (which == "setup")
-            m_program->window().mnuServer->trigger();
+            window().mnuServer->trigger();
         else if (which == "remover")
-            m_program->window().mnuHost->trigger();
+            window().mnuHost->trigger();
         else if (which == "feedback")
-            m_program->tray->mnuYarbo->trigger();
+            tray().mnuYarbo->trigger();
         else
-            m_program->tray->mnuAbout->trigger();
+            tray().mnuAbout->trigger();
         for (QWidget* top : QApplication::topLevelWidgets()) {
             if (top->isVisible() && (qobject_cast<FingerServerSetup*>(top) || qobject_cast<frmhost*>(top)
                                      || qobject_cast<SendForm*>(top) || qobject_cast<About*>(top)))
@@ -55,15 +53,14 @@ class DialogsTest : public QObject
 private slots:
     void init()
     {
-        TestSupport::clearSettings();
-        freshPlatform();
-        m_program = TestSupport::startProgram();
+        resetEnvironment();
+        launch();
     }
-    void cleanup() { m_program.reset(); }
+    void cleanup() { stopProgram(); }
 
     void enterAndEscape_data()
     {
-        QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("which");
         QTest::addColumn<QString>("focus");
         QTest::addColumn<int>("key");
         QTest::addColumn<QString>("pressed"); // the button pressed, if any
@@ -90,13 +87,13 @@ private slots:
     }
     void enterAndEscape()
     {
-        QFETCH(QString, window);
+        QFETCH(QString, which);
         QFETCH(QString, focus);
         QFETCH(int, key);
         QFETCH(QString, pressed);
         QFETCH(bool, closed);
         QFETCH(QStringList, boxes);
-        QPointer<QWidget> dialog = open(window);
+        QPointer<QWidget> dialog = open(which);
         QVERIFY(dialog);
         if (auto* setup = qobject_cast<FingerServerSetup*>(dialog.data()))
             setup->Text1->setText("Bob");
@@ -121,22 +118,22 @@ private slots:
             QTRY_VERIFY(!dialog || !dialog->isVisible());
         else
             QVERIFY(dialog && dialog->isVisible());
-        if (window == "setup")
-            QCOMPARE(m_program->window().profile().name, QString(pressed == "cmdOk" ? "Bob" : ""));
+        if (which == "setup")
+            QCOMPARE(window().profile().name, QString(pressed == "cmdOk" ? "Bob" : ""));
     }
 
     // Every text shows whole at the default fonts: labels wide and tall
     // enough (or wrapped) and inside their window, captions within their buttons.
     void everyTextShowsWhole_data()
     {
-        QTest::addColumn<QString>("window");
-        for (const char* window : {"main", "setup", "remover", "feedback", "about"})
-            QTest::newRow(window) << QString(window);
+        QTest::addColumn<QString>("which");
+        for (const char* which : {"main", "setup", "remover", "feedback", "about"})
+            QTest::newRow(which) << QString(which);
     }
     void everyTextShowsWhole()
     {
-        QFETCH(QString, window);
-        QWidget* shown = open(window);
+        QFETCH(QString, which);
+        QWidget* shown = open(which);
         QVERIFY(shown);
         QStringList cut;
         for (QLabel* label : shown->findChildren<QLabel*>()) {
