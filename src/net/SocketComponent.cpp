@@ -1,5 +1,7 @@
 #include "net/SocketComponent.h"
 
+#include "net/ReverseLookupCache.h"
+
 #include <QCoreApplication>
 #include <QHostInfo>
 #include <QNetworkInterface>
@@ -469,8 +471,7 @@ public:
         connectTimer.stop();
         idleTimer.stop();
         acceptRetry.stop();
-        if (lookupId >= 0)
-            QHostInfo::abortHostLookup(std::exchange(lookupId, -1));
+        ReverseLookupCache::shared().cancel(std::exchange(lookupTicket, 0));
         if (QTcpSocket* s = std::exchange(socket, nullptr)) {
             QObject::disconnect(s, nullptr, q, nullptr);
             if (graceful) {
@@ -606,14 +607,15 @@ public:
         if (partnerAddress.isEmpty())
             return;
         const quint64 gen = generation;
-        lookupId = QHostInfo::lookupHost(partnerAddress, q, [this, gen](const QHostInfo& info) {
+        auto arrived = [this, gen](const QString& name) {
             if (gen != generation)
                 return;
-            lookupId = -1;
-            const QString name = info.error() == QHostInfo::NoError ? info.hostName() : QString();
-            // A reverse lookup that finds no name hands back the address itself.
-            partnerName = name.isEmpty() || !QHostAddress(name).isNull() ? QString() : name;
-        });
+            lookupTicket = 0;
+            partnerName = name;
+        };
+        // A visitor that comes back within the minute is named at once.
+        if (std::optional<QString> name = ReverseLookupCache::shared().lookUp(partnerAddress, arrived, lookupTicket))
+            partnerName = *name;
     }
 
     void startIdleTimer()
@@ -784,7 +786,7 @@ public:
     qintptr spareDescriptor = -1;
     // What was written lately; the socket's buffer holds its tail until sent.
     QByteArray unsent;
-    int lookupId = -1;
+    ReverseLookupCache::Ticket lookupTicket = 0;
     QString targetAddress;
     QString partnerName;
     QString partnerAddress;
