@@ -26,6 +26,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -36,6 +37,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const QByteArray kQuery = "\r\n";
+constexpr int kSilentConnections = 300;
+constexpr int kFloodQueries = 20;
 
 struct LoadResult
 {
@@ -178,18 +181,89 @@ double report(const char* name, const LoadResult& result)
     return rate;
 }
 
-// The load runs in its own thread while this thread's event loop serves.
-LoadResult loadWithEventLoop(quint16 port, int total, int concurrency)
+// The work runs in its own thread while this thread's event loop serves.
+template<typename Work>
+auto whileServing(Work work)
 {
-    LoadResult result;
+    decltype(work()) result;
     QEventLoop loop;
     std::thread load([&] {
-        result = generateLoad(port, total, concurrency);
+        result = work();
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec();
     load.join();
     return result;
+}
+
+LoadResult loadWithEventLoop(quint16 port, int total, int concurrency)
+{
+    return whileServing([=] { return generateLoad(port, total, concurrency); });
+}
+
+// Connections that never send a query, each re-opened as soon as the server
+// closes it, until `stop` is set.
+void holdSilentConnections(quint16 port, int count, const std::atomic<bool>& stop)
+{
+    const sockaddr_in address = loopback(port);
+    std::vector<pollfd> polled(static_cast<size_t>(count));
+    auto open = [&](pollfd& p) {
+        p.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        p.events = POLLIN;
+        if (p.fd >= 0)
+            ::connect(p.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    };
+    for (pollfd& p : polled)
+        open(p);
+    while (!stop) {
+        if (::poll(polled.data(), polled.size(), 50) <= 0)
+            continue;
+        for (pollfd& p : polled) {
+            if (p.revents == 0)
+                continue;
+            char buffer[512];
+            const ssize_t n = ::recv(p.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)))
+                continue;
+            ::close(p.fd);
+            open(p);
+        }
+    }
+    for (pollfd& p : polled)
+        ::close(p.fd);
+}
+
+struct FloodResult
+{
+    LoadResult queries;
+    int wrongReplies = 0;
+    double slowestMs = 0;
+};
+
+// Normal queries one after another while `silent` connections press on the
+// pool; each must come back whole.
+FloodResult queriesUnderSilentFlood(quint16 port, int silent, int queries, const QByteArray& expected)
+{
+    FloodResult flood;
+    std::atomic<bool> stop = false;
+    std::thread attackers([&] { holdSilentConnections(port, silent, stop); });
+    // Let the silent connections fill the pool and the listen queue first.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const Clock::time_point begin = Clock::now();
+    for (int n = 0; n < queries; ++n) {
+        const LoadResult one = generateLoad(port, 1, 1);
+        flood.queries.completed += one.completed;
+        flood.queries.failed += one.failed;
+        for (double ms : one.latenciesMs) {
+            flood.queries.latenciesMs.push_back(ms);
+            flood.slowestMs = std::max(flood.slowestMs, ms);
+        }
+        flood.wrongReplies += one.completed > 0 && one.sampleReply != expected;
+    }
+    flood.queries.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    stop = true;
+    attackers.join();
+    return flood;
 }
 
 quint16 freeLoopbackPort()
@@ -253,10 +327,19 @@ int main(int argc, char** argv)
         std::printf("%-28s %lld bytes logged to the reply box, reply %lld bytes\n", "",
                     static_cast<long long>(window.text1->length() - boxBefore),
                     static_cast<long long>(result.sampleReply.size()));
+
+        const FloodResult flood = whileServing(
+            [&] { return queriesUnderSilentFlood(port, kSilentConnections, kFloodQueries, result.sampleReply); });
+        report("queries under silent flood", flood.queries);
+        std::printf("%-28s %d silent connections re-opened as they close: %d wrong replies, slowest %.0f ms "
+                    "(goal: all answered whole within 2000 ms)\n",
+                    "", kSilentConnections, flood.wrongReplies, flood.slowestMs);
     }
 
     const QString socat = QStringLiteral("/usr/bin/socat");
     const QString fingerd = QStringLiteral("/usr/sbin/in.fingerd");
+    if (qEnvironmentVariableIsSet("BENCH_OWN_ONLY"))
+        return 0;
     if (!QFileInfo(socat).isExecutable() || !QFileInfo(fingerd).isExecutable()) {
         std::printf("in.fingerd behind socat: skipped (install the Debian packages socat and fingerd)\n");
         return 0;

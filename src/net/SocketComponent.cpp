@@ -20,6 +20,7 @@
 #include <winsock2.h>
 #else
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -40,6 +41,9 @@ constexpr int kDrainLimitMs = 60000;
 constexpr int kAcceptRetryMs = 1000;
 constexpr int kSocketLimitCap = 32767;
 constexpr int kDefaultPendingConnections = 30; // QTcpServer's own default
+// Room in the kernel for clients that come while every connection socket is
+// busy, so a burst waits its turn instead of having its connects dropped.
+constexpr int kListenBacklog = 1024;
 
 // Windows Sockets numbers plus 14000 for the cases the header does not name.
 constexpr int kInvalidArgument = 24022;
@@ -474,7 +478,8 @@ public:
         ReverseLookupCache::shared().cancel(std::exchange(lookupTicket, 0));
         if (QTcpSocket* s = std::exchange(socket, nullptr)) {
             QObject::disconnect(s, nullptr, q, nullptr);
-            if (graceful) {
+            // A connection that was never written to has no reply to protect.
+            if (graceful && wroteAny) {
                 SocketDrain::start(s, std::exchange(spareDescriptor, -1), std::exchange(unsent, QByteArray()));
             } else {
                 s->abort();
@@ -483,6 +488,7 @@ public:
         }
         closeSpare();
         unsent.clear();
+        wroteAny = false;
         if (ListenServer* s = std::exchange(server, nullptr)) {
             s->release();
             s->close();
@@ -557,6 +563,7 @@ public:
         }
         auto* s = new ListenServer(q);
         s->setProxy(QNetworkProxy::NoProxy);
+        s->setListenBacklogSize(kListenBacklog);
         if (!s->listen(options.listenAddress, quint16(port))) {
             const QString text = s->errorString();
             const int code = errorCode(s->serverError(), text);
@@ -786,6 +793,7 @@ public:
     qintptr spareDescriptor = -1;
     // What was written lately; the socket's buffer holds its tail until sent.
     QByteArray unsent;
+    bool wroteAny = false;
     ReverseLookupCache::Ticket lookupTicket = 0;
     QString targetAddress;
     QString partnerName;
@@ -934,6 +942,7 @@ void SocketComponent::setWriteData(const QString& data)
     const QByteArray bytes = (part ? data.left(d->writeCount) : data).toLatin1();
     const qint64 queuedBefore = d->socket->bytesToWrite();
     d->socket->write(bytes);
+    d->wroteAny = true;
     // Keep only what the socket may still hold: its queue is the newest bytes written.
     if (d->unsent.size() > queuedBefore)
         d->unsent.remove(0, d->unsent.size() - queuedBefore);
@@ -953,6 +962,20 @@ QString SocketComponent::ReadData()
     const QByteArray bytes = d->socket->read(wanted);
     d->consumed += bytes.size();
     return QString::fromLatin1(bytes);
+}
+
+bool SocketComponent::hasUnreadData() const
+{
+    if (!d->socket)
+        return false;
+    if (d->socket->bytesAvailable() > 0)
+        return true;
+#if defined(Q_OS_UNIX)
+    int waiting = 0;
+    return ::ioctl(int(d->socket->socketDescriptor()), FIONREAD, &waiting) == 0 && waiting > 0;
+#else
+    return false;
+#endif
 }
 
 void SocketComponent::pauseAccepting()

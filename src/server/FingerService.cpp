@@ -23,6 +23,9 @@ constexpr int kResponseUntouched = 1;
 
 FingerService::FingerService(finger& window) : m_window(window)
 {
+    m_clock.start();
+    m_graceTimer.setSingleShot(true);
+    connect(&m_graceTimer, &QTimer::timeout, this, &FingerService::acceptOnlyWithRoom);
     createSocket(0);
 }
 
@@ -125,11 +128,30 @@ int FingerService::freeSocket() const
     return 0;
 }
 
+bool FingerService::waitsForQuery(int Index) const
+{
+    const SocketComponent* socket = m_sockets[Index];
+    return socket && socket->ConnectedState() && !m_serving[Index];
+}
+
+int FingerService::evictableSocket() const
+{
+    const qint64 graceEnd = m_clock.elapsed() - m_window.config().serverQueryGraceMs;
+    int oldest = 0;
+    for (int i = 1; i <= kPoolLimit; ++i) {
+        if (waitsForQuery(i) && m_acceptedAt[i] <= graceEnd && (!oldest || m_acceptedAt[i] < m_acceptedAt[oldest])
+            && !m_sockets[i]->hasUnreadData())
+            oldest = i;
+    }
+    return oldest;
+}
+
 // Pause accepting at the pool limit so the kernel's backlog holds the next
-// client instead of an accepted connection that no socket owns.
+// client instead of an accepted connection that no socket owns. A connection
+// still waiting for its query makes room once its grace time is over.
 void FingerService::acceptOnlyWithRoom()
 {
-    const bool room = freeSocket() != 0;
+    const bool room = freeSocket() != 0 || evictableSocket() != 0;
     if (!room && !m_acceptPaused) {
         m_acceptPaused = true;
         m_sockets[0]->pauseAccepting();
@@ -137,13 +159,27 @@ void FingerService::acceptOnlyWithRoom()
         m_acceptPaused = false;
         m_sockets[0]->resumeAccepting();
     }
+    if (room)
+        return;
+    const qint64 now = m_clock.elapsed();
+    qint64 wait = -1;
+    for (int i = 1; i <= kPoolLimit; ++i) {
+        const qint64 left = m_acceptedAt[i] + m_window.config().serverQueryGraceMs - now;
+        if (waitsForQuery(i) && left > 0 && (wait < 0 || left < wait))
+            wait = left;
+    }
+    if (wait > 0 && (!m_graceTimer.isActive() || m_graceTimer.remainingTime() > wait))
+        m_graceTimer.start(int(wait));
 }
 
 void FingerService::FingerServer_Accept(int Index, qintptr SocketId)
 {
     Q_UNUSED(Index);
-    // Lowest number first: a closed socket is reused, a missing one created.
-    const int i = freeSocket();
+    // Lowest number first: a closed socket is reused, a missing one created;
+    // with all 50 taken, the one that has waited longest for a query gives way.
+    int i = freeSocket();
+    if (i == 0)
+        i = evictableSocket();
     if (i == 0) {
         // All 50 busy: the component closes the connection nobody took.
         acceptOnlyWithRoom();
@@ -161,6 +197,7 @@ void FingerService::FingerServer_Accept(int Index, qintptr SocketId)
     socket->setOptionB(false);
     socket->setAcceptHandle(SocketId);
     socket->setOptionC(true);
+    m_acceptedAt[i] = m_clock.elapsed();
     acceptOnlyWithRoom();
 }
 

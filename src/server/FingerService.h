@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <array>
 #include <optional>
@@ -62,12 +64,22 @@ private:
     void destroySocket(int Index);
     // The lowest connection socket number that is absent or idle; 0 when all 50 are busy.
     int freeSocket() const;
+    bool waitsForQuery(int Index) const;
+    // The connection that has waited longest for its query, past the grace
+    // time (RuntimeConfig::serverQueryGraceMs) and with nothing of it
+    // arrived; 0 when there is none.
+    int evictableSocket() const;
     void acceptOnlyWithRoom();
 
     finger& m_window;
     std::array<SocketComponent*, kPoolLimit + 1> m_sockets{};
     // Sockets whose serving step runs, possibly waiting inside Send_Finger_Client.
     std::array<bool, kPoolLimit + 1> m_serving{};
+    // When each connection socket took its connection, on m_clock.
+    std::array<qint64, kPoolLimit + 1> m_acceptedAt{};
+    QElapsedTimer m_clock;
+    // Wakes the paused listener when a waiting connection passes the grace time.
+    QTimer m_graceTimer;
     int m_poolCount = 0;
     bool m_acceptPaused = false;
     QString m_replyText;

@@ -10,6 +10,7 @@
 #include "server/ServerReply.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -215,7 +216,10 @@ private slots:
 
     void fiftyFirstClientIsServedWhenASocketFrees()
     {
-        auto program = TestSupport::startProgram();
+        // Clients that wait for their query longer than the test are not made to give way.
+        RuntimeConfig config = TestSupport::testConfig();
+        config.serverQueryGraceMs = 60000;
+        auto program = TestSupport::startProgram(config);
         finger& w = program->window();
         FingerService& server = w.service();
         std::vector<std::unique_ptr<Visitor>> visitors;
@@ -267,6 +271,43 @@ private slots:
         // Every connection's descriptors are given back once both ends have closed.
         visitors.clear();
         QTRY_VERIFY_WITH_TIMEOUT(openDescriptors() <= descriptorsBefore, 10000);
+    }
+
+    void silentConnectionsDoNotLockVisitorsOut_data()
+    {
+        QTest::addColumn<int>("silent");
+        QTest::addColumn<int>("queryDelayMs");
+        QTest::newRow("pool and queue full of silent connections") << FingerService::kPoolLimit + 10 << 0;
+        QTest::newRow("slow visitor, no pressure")
+            << FingerService::kPoolLimit - 1 << 3 * RuntimeConfig().serverQueryGraceMs;
+    }
+    void silentConnectionsDoNotLockVisitorsOut()
+    {
+        QFETCH(int, silent);
+        QFETCH(int, queryDelayMs);
+        auto program = TestSupport::startProgram(); // the 30 s idle limit
+        finger& w = program->window();
+        std::vector<std::unique_ptr<RawClient>> silentOnes;
+        for (int n = 0; n < silent; ++n) {
+            silentOnes.push_back(std::make_unique<RawClient>(w.service().listenPort()));
+            QVERIFY(silentOnes.back()->isConnected());
+        }
+        QTRY_COMPARE(w.service().poolCount(), std::min(silent, int(FingerService::kPoolLimit)));
+
+        QElapsedTimer took;
+        took.start();
+        Visitor visitor(w);
+        if (queryDelayMs > 0)
+            QTest::qWait(queryDelayMs);
+        visitor.send("\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(visitor.closed, 2000 + queryDelayMs);
+        QVERIFY(took.elapsed() < 2000 + queryDelayMs);
+        QCOMPARE(visitor.received, kBannerLine);
+        // Without pressure no waiting connection is ended early.
+        if (silent < FingerService::kPoolLimit) {
+            for (const auto& client : silentOnes)
+                QVERIFY(!client->readSome());
+        }
     }
 
     void idleClientIsTimedOut()
