@@ -1,5 +1,6 @@
 #include "app/finger.h"
 
+#include "app/FramePacer.h"
 #include "app/Platform.h"
 #include "app/ReplyBox.h"
 #include "app/StatusLine.h"
@@ -62,6 +63,7 @@ finger::finger(const RuntimeConfig& config, QWidget* parent) : QMainWindow(paren
     setWindowIcon(programIcon());
     createControls();
     createMenus();
+    new FramePacer(this);
 
     m_client = std::make_unique<FingerClient>(*this);
     m_service = std::make_unique<FingerService>(*this);

@@ -38,6 +38,13 @@ FingerService::~FingerService()
 
 SocketComponent* FingerService::createSocket(int Index)
 {
+    ++m_tenure[Index];
+    // A number's socket object outlives its element, so the next connection
+    // on that number costs no new object and no new signal connections.
+    if (SocketComponent* socket = std::exchange(m_retired[Index], nullptr)) {
+        m_sockets[Index] = socket;
+        return socket;
+    }
     auto* socket = new SocketComponent(m_window.config().server, this);
     socket->setObjectName(QStringLiteral("FingerServer_%1").arg(Index));
     connect(socket, &SocketComponent::Read, this,
@@ -64,8 +71,7 @@ void FingerService::destroySocket(int Index)
     m_serving[Index] = false;
     // The close lets the written reply drain; no event of this element follows.
     socket->setOperation(SocketComponent::OpClose);
-    disconnect(socket, nullptr, this, nullptr);
-    socket->deleteLater();
+    m_retired[Index] = socket;
 }
 
 SocketComponent* FingerService::FingerServer(int Index) const
@@ -208,7 +214,7 @@ void FingerService::FingerServer_Read(int Index, int DataLength, bool IsUrgent)
     if (!socket || m_serving[Index])
         return;
     m_serving[Index] = true;
-    const QPointer<SocketComponent> served(socket);
+    const quint64 tenure = m_tenure[Index];
 
     // At the end of the box, however long its text has grown; the insertion
     // point ends up after it, so the box shows the note.
@@ -226,14 +232,15 @@ void FingerService::FingerServer_Read(int Index, int DataLength, bool IsUrgent)
 
     // A time-out during the send wait may have ended this connection, and a
     // new client may hold the number now: close only the socket served here.
-    if (served && m_sockets[Index] == served)
+    if (m_sockets[Index] && m_tenure[Index] == tenure)
         QuitFingerServer(Index);
 }
 
 void FingerService::Send_Finger_Client(int xs, const QString& sbuf)
 {
     const QPointer<SocketComponent> socket = xs > 0 ? FingerServer(xs) : nullptr;
-    auto stillHere = [&] { return socket && m_sockets[xs] == socket; };
+    const quint64 tenure = socket ? m_tenure[xs] : 0;
+    auto stillHere = [&] { return socket && m_sockets[xs] == socket && m_tenure[xs] == tenure; };
     while (stillHere() && socket->BusyState())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (!stillHere() || !socket->ConnectedState())

@@ -73,6 +73,11 @@ private:
 
     finger& m_window;
     std::array<SocketComponent*, kPoolLimit + 1> m_sockets{};
+    // Closed sockets kept for the next element of the same number.
+    std::array<SocketComponent*, kPoolLimit + 1> m_retired{};
+    // Counts the elements each number has had, so a step that let events run
+    // can tell its own element from a later one on the same object.
+    std::array<quint64, kPoolLimit + 1> m_tenure{};
     // Sockets whose serving step runs, possibly waiting inside Send_Finger_Client.
     std::array<bool, kPoolLimit + 1> m_serving{};
     // When each connection socket took its connection, on m_clock.
