@@ -5,6 +5,7 @@
 // event loop in the main thread; the load comes from another thread with
 // plain sockets and poll.
 #include "ProgramHarness.h"
+#include "ResidentMemory.h"
 #include "RecordingPlatform.h"
 #include "app/ReplyBox.h"
 #include "app/Settings.h"
@@ -284,15 +285,6 @@ bool acceptsConnections(quint16 port)
 }
 } // namespace
 
-qint64 residentBytes()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : -1;
-}
-
 qsizetype visitorLines(const finger& window)
 {
     return window.text1->data().count("Being fingered by ");
@@ -325,7 +317,7 @@ Probe probe(finger& window, quint16 port, int concurrency, const QByteArray& exp
     const LoadResult queries = loadWithEventLoop(port, kProbeQueries, concurrency, expected);
     QCoreApplication::processEvents();
     return {queries.completed / queries.seconds, percentile(queries.latenciesMs, 0.5),
-            percentile(queries.latenciesMs, 0.99), repaintMs(window.text1), residentBytes()};
+            percentile(queries.latenciesMs, 0.99), repaintMs(window.text1), TestSupport::residentBytes()};
 }
 
 void longRun(finger& window, quint16 port, int visits, int concurrency, const QByteArray& expected)

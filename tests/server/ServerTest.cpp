@@ -1,4 +1,5 @@
 #include "ProgramHarness.h"
+#include "ResidentMemory.h"
 #include "RecordingPlatform.h"
 #include "ServerTestSupport.h"
 #include "TestMain.h"
@@ -28,15 +29,6 @@ using namespace ServerTesting;
 
 namespace {
 const QByteArray kBannerLine = "Finger Quobix Server v2.2\r\n";
-
-qint64 residentBytes()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : -1;
-}
 
 int openDescriptors()
 {
@@ -333,7 +325,7 @@ private slots:
         auto program = TestSupport::startProgram();
         finger& w = program->window();
         fingerOnce(w); // warm up
-        const qint64 before = residentBytes();
+        const qint64 before = TestSupport::residentBytes();
 
         // The query never ends: the server answers its first piece and then
         // reads and drops the rest until the client stops.
@@ -355,7 +347,7 @@ private slots:
         flood.shutdownWrite();
         QTRY_VERIFY(flood.readSome());
         QCOMPARE(flood.received, kBannerLine);
-        const qint64 growth = residentBytes() - before;
+        const qint64 growth = TestSupport::residentBytes() - before;
         QVERIFY2(growth < 16 * 1024 * 1024, qPrintable(QString("grew by %1 bytes").arg(growth)));
         QCOMPARE(visitorLines(w), 2);
         QCOMPARE(w.service().poolCount(), 0);
