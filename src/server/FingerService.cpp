@@ -1,9 +1,8 @@
 #include "server/FingerService.h"
 
 #include "app/Config.h"
-#include "app/ReplyBox.h"
+#include "app/Settings.h"
 #include "app/WindowFront.h"
-#include "app/finger.h"
 #include "net/SocketComponent.h"
 #include "server/FingerServerSetup.h"
 #include "server/ServerReply.h"
@@ -21,7 +20,10 @@ constexpr int kProtocolTcp = 6;
 constexpr int kResponseUntouched = 1;
 } // namespace
 
-FingerService::FingerService(finger& window) : m_window(window)
+FingerService::FingerService(const SocketOptions& options, Profile& profile, int queryGraceMs)
+    : m_options(options)
+    , m_queryGraceMs(queryGraceMs)
+    , m_profile(profile)
 {
     m_clock.start();
     m_graceTimer.setSingleShot(true);
@@ -45,7 +47,7 @@ SocketComponent* FingerService::createSocket(int Index)
         m_sockets[Index] = socket;
         return socket;
     }
-    auto* socket = new SocketComponent(m_window.config().server, this);
+    auto* socket = new SocketComponent(m_options, this);
     socket->setObjectName(QStringLiteral("FingerServer_%1").arg(Index));
     connect(socket, &SocketComponent::Read, this,
             [this, Index](int DataLength, bool IsUrgent) { FingerServer_Read(Index, DataLength, IsUrgent); });
@@ -96,7 +98,7 @@ int FingerService::listenPort() const
 
 void FingerService::ConfigFingerServer()
 {
-    m_replyText = ServerReply::startupReply(m_window.profile(), m_replyText);
+    m_replyText = ServerReply::startupReply(m_profile, m_replyText);
 
     SocketComponent* listener = m_sockets[0];
     listener->setFamily(kFamilyInternet);
@@ -117,10 +119,10 @@ void FingerService::ConfigFingerServer()
 
     m_poolCount = 0;
     if (isListening()) {
-        m_window.text1->append(QStringLiteral("Finger Server Ready!") + ServerReply::kLineEnd);
+        emit listenNotice(QStringLiteral("Finger Server Ready!") + ServerReply::kLineEnd);
     } else {
         const auto [code, text] = m_listenError.value_or(std::pair<int, QString>{0, QString()});
-        m_window.text1->append(ServerReply::listenFailureLine(RuntimeConfig::kFingerPort, code, text));
+        emit listenNotice(ServerReply::listenFailureLine(RuntimeConfig::kFingerPort, code, text));
     }
 }
 
@@ -142,7 +144,7 @@ bool FingerService::waitsForQuery(int Index) const
 
 int FingerService::evictableSocket() const
 {
-    const qint64 graceEnd = m_clock.elapsed() - m_window.config().serverQueryGraceMs;
+    const qint64 graceEnd = m_clock.elapsed() - m_queryGraceMs;
     int oldest = 0;
     for (int i = 1; i <= kPoolLimit; ++i) {
         if (waitsForQuery(i) && m_acceptedAt[i] <= graceEnd && (!oldest || m_acceptedAt[i] < m_acceptedAt[oldest])
@@ -170,7 +172,7 @@ void FingerService::acceptOnlyWithRoom()
     const qint64 now = m_clock.elapsed();
     qint64 wait = -1;
     for (int i = 1; i <= kPoolLimit; ++i) {
-        const qint64 left = m_acceptedAt[i] + m_window.config().serverQueryGraceMs - now;
+        const qint64 left = m_acceptedAt[i] + m_queryGraceMs - now;
         if (waitsForQuery(i) && left > 0 && (wait < 0 || left < wait))
             wait = left;
     }
@@ -216,11 +218,7 @@ void FingerService::FingerServer_Read(int Index, int DataLength, bool IsUrgent)
     m_serving[Index] = true;
     const quint64 tenure = m_tenure[Index];
 
-    // At the end of the box, however long its text has grown; the insertion
-    // point ends up after it, so the box shows the note.
-    ReplyBox* box = m_window.text1;
-    box->append(ServerReply::visitorLine(socket->PartnerName(), socket->PartnerAddress()));
-    box->setSelection(box->length(), 0);
+    emit visitorNotice(ServerReply::visitorLine(socket->PartnerName(), socket->PartnerAddress()));
 
     // The query is read in this bounded piece and dropped: every client gets the same reply.
     socket->setReadCount(DataLength);
@@ -304,7 +302,8 @@ void FingerService::showSetup(bool modal)
         bringToFront(m_setup);
         return;
     }
-    m_setup = new FingerServerSetup(m_window.profile(), *this);
+    m_setup = new FingerServerSetup(m_profile);
+    connect(m_setup, &FingerServerSetup::replyChosen, this, &FingerService::setReplyText);
     m_setup->setAttribute(Qt::WA_DeleteOnClose);
     // Opened modeless while another of our windows is application-modal, it
     // could not be used until that one closed; it opens modal on top instead.

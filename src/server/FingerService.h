@@ -1,5 +1,8 @@
 #pragma once
 
+#include "app/Config.h"
+#include "net/SocketComponent.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
@@ -10,13 +13,13 @@
 #include <optional>
 #include <utility>
 
-class finger;
 class FingerServerSetup;
-class SocketComponent;
+struct Profile;
 
 // The finger server on port 79 and the profile it serves, with its setup dialog.
 // The socket array FingerServer: element 0 listens for the window's whole
-// life, elements 1 to 50 serve one accepted connection each.
+// life, elements 1 to 50 serve one accepted connection each. What it has to
+// tell the reply box it emits; the main window shows it.
 class FingerService : public QObject
 {
     Q_OBJECT
@@ -26,7 +29,9 @@ public:
     static constexpr int kPoolLimit = 50;
     static constexpr int kConnectionBufferBytes = 1024;
 
-    explicit FingerService(finger& window);
+    // options: of every socket of the array; profile: what the reply is built from and the dialog edits;
+    // queryGraceMs: how long a client may send nothing before it gives way to the next while all 50 are taken.
+    FingerService(const SocketOptions& options, Profile& profile, int queryGraceMs = RuntimeConfig().serverQueryGraceMs);
     ~FingerService() override;
 
     // Start-up: builds the reply text from the profile and starts listening.
@@ -59,6 +64,12 @@ public:
     // The open setup dialog, if any.
     FingerServerSetup* setupDialog() const;
 
+signals:
+    // Start-up: whether the server listens, as a line for the reply box.
+    void listenNotice(const QString& line);
+    // A visitor came: a line for the end of the reply box, which shows it.
+    void visitorNotice(const QString& line);
+
 private:
     SocketComponent* createSocket(int Index);
     void destroySocket(int Index);
@@ -66,12 +77,13 @@ private:
     int freeSocket() const;
     bool waitsForQuery(int Index) const;
     // The connection that has waited longest for its query, past the grace
-    // time (RuntimeConfig::serverQueryGraceMs) and with nothing of it
-    // arrived; 0 when there is none.
+    // time and with nothing of it arrived; 0 when there is none.
     int evictableSocket() const;
     void acceptOnlyWithRoom();
 
-    finger& m_window;
+    SocketOptions m_options;
+    const int m_queryGraceMs;
+    Profile& m_profile;
     std::array<SocketComponent*, kPoolLimit + 1> m_sockets{};
     // Closed sockets kept for the next element of the same number.
     std::array<SocketComponent*, kPoolLimit + 1> m_retired{};
