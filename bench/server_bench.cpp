@@ -25,6 +25,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -303,8 +304,18 @@ double repaintMs(ReplyBox* box)
     return slowest;
 }
 
+// CPU time of the calling thread (the one serving), in seconds.
+double threadCpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_THREAD, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 struct Probe
 {
+    double cpuUsPerQuery;
     double rate;
     double p50;
     double p99;
@@ -314,9 +325,10 @@ struct Probe
 
 Probe probe(finger& window, quint16 port, int concurrency, const QByteArray& expected)
 {
+    const double cpuBefore = threadCpuSeconds();
     const LoadResult queries = loadWithEventLoop(port, kProbeQueries, concurrency, expected);
     QCoreApplication::processEvents();
-    return {queries.completed / queries.seconds, percentile(queries.latenciesMs, 0.5),
+    return {(threadCpuSeconds() - cpuBefore) * 1e6 / std::max(1, queries.completed), queries.completed / queries.seconds, percentile(queries.latenciesMs, 0.5),
             percentile(queries.latenciesMs, 0.99), repaintMs(window.text1), TestSupport::residentBytes()};
 }
 
@@ -329,8 +341,9 @@ void longRun(finger& window, quint16 port, int visits, int concurrency, const QB
                 run.completed, run.seconds, run.failed, run.wrongReplies, double(window.text1->length()) / 1e6,
                 static_cast<long long>(window.text1->lineCount()));
     auto line = [](const char* name, const Probe& p) {
-        std::printf("  %-14s %8.0f queries/s   p50 %6.2f ms   p99 %6.2f ms   repaint %6.2f ms   memory %6.1f MB\n",
-                    name, p.rate, p.p50, p.p99, p.repaintMs, double(p.resident) / 1e6);
+        std::printf("  %-14s %8.0f queries/s   p50 %6.2f ms   p99 %6.2f ms   server CPU %5.0f us/query   repaint "
+                    "%6.2f ms   memory %6.1f MB\n",
+                    name, p.rate, p.p50, p.p99, p.cpuUsPerQuery, p.repaintMs, double(p.resident) / 1e6);
     };
     line("at the start", first);
     line("after the run", after);

@@ -4,6 +4,8 @@
 #include <QEvent>
 #include <QWidget>
 
+#include <algorithm>
+
 FramePacer::FramePacer(QWidget* window) : QObject(window), m_window(window)
 {
     m_due.setSingleShot(true);
@@ -22,7 +24,7 @@ bool FramePacer::eventFilter(QObject* watched, QEvent* event)
     if (m_lastPaint.isValid() && !m_lastPaint.hasExpired(kFrameMs)) {
         if (!m_due.isActive()) {
             ++m_heldBack;
-            m_due.start(int(kFrameMs - m_lastPaint.elapsed()));
+            m_due.start(int(std::max<qint64>(0, kFrameMs - m_lastPaint.elapsed())));
         }
         return true;
     }
