@@ -20,6 +20,10 @@ struct RuntimeConfig
     SocketOptions client{30000, 60000, {}, QHostAddress::Any, std::nullopt};
     // An accepted client that sends nothing for 30 s is dropped.
     SocketOptions server{30000, 30000, {}, QHostAddress::Any, std::nullopt};
+    // While all 50 server sockets are taken, a client that has sent nothing
+    // for this long gives its socket to the next one, so connections that
+    // never send a query cannot lock real visitors out.
+    int serverQueryGraceMs = 100;
 
     QString smtpHost = kSmtpRelayHost;
     int smtpPort = 25;

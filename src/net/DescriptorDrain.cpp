@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -16,18 +17,18 @@ DescriptorDrain::DescriptorDrain(int descriptor, QByteArray unsent)
     , m_descriptor(descriptor)
     , m_unsent(std::move(unsent))
     , m_readable(descriptor, QSocketNotifier::Read)
-    , m_writable(descriptor, QSocketNotifier::Write)
+    , m_limit(SocketDrain::kLimitMs)
 {
-    m_writable.setEnabled(false);
     m_linger.setSingleShot(true);
-    m_deadline.setSingleShot(true);
     connect(&m_linger, &QTimer::timeout, this, &DescriptorDrain::finish);
-    connect(&m_deadline, &QTimer::timeout, this, &DescriptorDrain::finish);
     connect(&m_readable, &QSocketNotifier::activated, this, &DescriptorDrain::readAndDrop);
-    connect(&m_writable, &QSocketNotifier::activated, this, &DescriptorDrain::writeSome);
-    m_linger.start(SocketDrain::kLingerMs);
-    m_deadline.start(SocketDrain::kLimitMs);
+    linger();
     writeSome();
+}
+
+void DescriptorDrain::linger()
+{
+    m_linger.start(int(std::min<qint64>(SocketDrain::kLingerMs, m_limit.remainingTime())));
 }
 
 DescriptorDrain::~DescriptorDrain()
@@ -42,11 +43,15 @@ void DescriptorDrain::writeSome()
                                  MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n > 0) {
             m_sent += n;
-            m_linger.start(SocketDrain::kLingerMs); // progress: a slow reader still gets all of it
+            linger(); // progress: a slow reader still gets all of it
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            m_writable.setEnabled(true);
+            if (!m_writable) {
+                m_writable = std::make_unique<QSocketNotifier>(m_descriptor, QSocketNotifier::Write);
+                connect(m_writable.get(), &QSocketNotifier::activated, this, &DescriptorDrain::writeSome);
+            }
+            m_writable->setEnabled(true);
             return;
         } else {
             finish();
@@ -55,7 +60,8 @@ void DescriptorDrain::writeSome()
     }
     if (m_finished)
         return;
-    m_writable.setEnabled(false);
+    if (m_writable)
+        m_writable->setEnabled(false);
     m_unsent = QByteArray();
     m_sent = 0;
     m_halfClosed = true;
@@ -63,7 +69,7 @@ void DescriptorDrain::writeSome()
     if (m_peerEnded)
         finish();
     else
-        m_linger.start(SocketDrain::kLingerMs);
+        linger();
 }
 
 void DescriptorDrain::readAndDrop()
@@ -97,7 +103,6 @@ void DescriptorDrain::finish()
         return;
     m_finished = true;
     m_linger.stop();
-    m_deadline.stop();
     closeDescriptor();
     deleteLater();
 }
@@ -105,7 +110,8 @@ void DescriptorDrain::finish()
 void DescriptorDrain::closeDescriptor()
 {
     m_readable.setEnabled(false);
-    m_writable.setEnabled(false);
+    if (m_writable)
+        m_writable->setEnabled(false);
     if (m_descriptor >= 0)
         ::close(std::exchange(m_descriptor, -1));
 }

@@ -4,9 +4,12 @@
 
 #if defined(Q_OS_LINUX)
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
+
+#include <memory>
 
 // The drain below Qt, for connections with a spare descriptor. Qt shuts a
 // socket down as soon as the peer's end of stream arrives, dropping what it
@@ -23,6 +26,8 @@ public:
 private:
     void writeSome();
     void readAndDrop();
+    // Restarts the linger, never past the overall limit.
+    void linger();
     void finish();
     void closeDescriptor();
 
@@ -30,9 +35,11 @@ private:
     QByteArray m_unsent;
     qsizetype m_sent = 0;
     QSocketNotifier m_readable;
-    QSocketNotifier m_writable;
+    // Made only when the kernel will not take the rest at once: most replies
+    // are in the kernel before the drain starts.
+    std::unique_ptr<QSocketNotifier> m_writable;
     QTimer m_linger;
-    QTimer m_deadline;
+    const QDeadlineTimer m_limit;
     bool m_halfClosed = false;
     bool m_peerEnded = false;
     bool m_finished = false;

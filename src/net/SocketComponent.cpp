@@ -2,6 +2,7 @@
 
 #include "net/ListenServer.h"
 #include "net/LocalStack.h"
+#include "net/ReverseLookupCache.h"
 #include "net/SocketDescriptor.h"
 #include "net/SocketDrain.h"
 
@@ -20,6 +21,9 @@ constexpr int kMaxDataLength = 32767; // DataLength travels as a 16-bit value
 constexpr qint64 kMinReadBuffer = 64 * 1024;
 constexpr int kAcceptRetryMs = 1000;
 constexpr int kDefaultPendingConnections = 30; // QTcpServer's own default
+// Room in the kernel for clients that come while every connection socket is
+// busy, so a burst waits its turn instead of having its connects dropped.
+constexpr int kListenBacklog = 1024;
 
 // Peers reached over IPv6 sockets show IPv4 clients as ::ffff:a.b.c.d.
 QString addressText(const QHostAddress& address)
@@ -93,11 +97,11 @@ public:
         connectTimer.stop();
         idleTimer.stop();
         acceptRetry.stop();
-        if (lookupId >= 0)
-            QHostInfo::abortHostLookup(std::exchange(lookupId, -1));
+        ReverseLookupCache::shared().cancel(std::exchange(lookupTicket, 0));
         if (QTcpSocket* s = std::exchange(socket, nullptr)) {
             QObject::disconnect(s, nullptr, q, nullptr);
-            if (graceful) {
+            // A connection that was never written to has no reply to protect.
+            if (graceful && wroteAny) {
                 SocketDrain::start(s, std::exchange(spareDescriptor, -1), std::exchange(unsent, QByteArray()));
             } else {
                 s->abort();
@@ -106,6 +110,7 @@ public:
         }
         closeSpare();
         unsent.clear();
+        wroteAny = false;
         if (ListenServer* s = std::exchange(server, nullptr)) {
             s->release();
             s->close();
@@ -180,6 +185,7 @@ public:
         }
         auto* s = new ListenServer(q);
         s->setProxy(QNetworkProxy::NoProxy);
+        s->setListenBacklogSize(kListenBacklog);
         if (!s->listen(options.listenAddress, quint16(port))) {
             const QString text = s->errorString();
             const int code = SocketError::fromQt(s->serverError(), text);
@@ -231,14 +237,15 @@ public:
         if (partnerAddress.isEmpty())
             return;
         const quint64 gen = generation;
-        lookupId = QHostInfo::lookupHost(partnerAddress, q, [this, gen](const QHostInfo& info) {
+        auto arrived = [this, gen](const QString& name) {
             if (gen != generation)
                 return;
-            lookupId = -1;
-            const QString name = info.error() == QHostInfo::NoError ? info.hostName() : QString();
-            // A reverse lookup that finds no name hands back the address itself.
-            partnerName = name.isEmpty() || !QHostAddress(name).isNull() ? QString() : name;
-        });
+            lookupTicket = 0;
+            partnerName = name;
+        };
+        // A visitor that comes back within the minute is named at once.
+        if (std::optional<QString> name = ReverseLookupCache::shared().lookUp(partnerAddress, arrived, lookupTicket))
+            partnerName = *name;
     }
 
     void startIdleTimer()
@@ -409,7 +416,8 @@ public:
     qintptr spareDescriptor = -1;
     // What was written lately; the socket's buffer holds its tail until sent.
     QByteArray unsent;
-    int lookupId = -1;
+    bool wroteAny = false;
+    ReverseLookupCache::Ticket lookupTicket = 0;
     QString targetAddress;
     QString partnerName;
     QString partnerAddress;
@@ -557,6 +565,7 @@ void SocketComponent::setWriteData(const QString& data)
     const QByteArray bytes = (part ? data.left(d->writeCount) : data).toLatin1();
     const qint64 queuedBefore = d->socket->bytesToWrite();
     d->socket->write(bytes);
+    d->wroteAny = true;
     // Keep only what the socket may still hold: its queue is the newest bytes written.
     if (d->unsent.size() > queuedBefore)
         d->unsent.remove(0, d->unsent.size() - queuedBefore);
@@ -576,6 +585,15 @@ QString SocketComponent::ReadData()
     const QByteArray bytes = d->socket->read(wanted);
     d->consumed += bytes.size();
     return QString::fromLatin1(bytes);
+}
+
+bool SocketComponent::hasUnreadData() const
+{
+    if (!d->socket)
+        return false;
+    if (d->socket->bytesAvailable() > 0)
+        return true;
+    return SocketDescriptor::hasUnreadBytes(d->socket->socketDescriptor());
 }
 
 void SocketComponent::pauseAccepting()

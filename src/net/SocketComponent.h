@@ -78,6 +78,10 @@ public:
     // 0), one character per byte.
     QString ReadData();
 
+    // True when the peer has sent bytes that no Read has taken yet, whether
+    // they wait in the socket or still in the kernel.
+    bool hasUnreadData() const;
+
     // Listener only: while paused the kernel's backlog holds new clients.
     void pauseAccepting();
     void resumeAccepting();

@@ -4,6 +4,7 @@
 #include <winsock2.h>
 #else
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -41,6 +42,19 @@ qintptr spareFor(qintptr descriptor)
 #else
     Q_UNUSED(descriptor);
     return -1;
+#endif
+}
+
+bool hasUnreadBytes(qintptr descriptor)
+{
+    if (descriptor < 0)
+        return false;
+#if defined(Q_OS_WIN)
+    u_long waiting = 0;
+    return ::ioctlsocket(SOCKET(descriptor), FIONREAD, &waiting) == 0 && waiting > 0;
+#else
+    int waiting = 0;
+    return ::ioctl(int(descriptor), FIONREAD, &waiting) == 0 && waiting > 0;
 #endif
 }
 

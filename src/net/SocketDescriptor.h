@@ -17,6 +17,9 @@ void shutdownWrite(qintptr descriptor);
 // -1 where the platform offers none.
 qintptr spareFor(qintptr descriptor);
 
+// Whether the peer's bytes wait in the kernel, not yet read by anyone.
+bool hasUnreadBytes(qintptr descriptor);
+
 // Qt reports a reset exactly like an orderly close; after a FIN the kernel
 // waits in CLOSE_WAIT for our side, after a reset the connection is gone.
 bool resetByPeer(qintptr spare);

@@ -20,10 +20,14 @@ constexpr int kProtocolTcp = 6;
 constexpr int kResponseUntouched = 1;
 } // namespace
 
-FingerService::FingerService(const SocketOptions& options, Profile& profile)
+FingerService::FingerService(const SocketOptions& options, Profile& profile, int queryGraceMs)
     : m_options(options)
+    , m_queryGraceMs(queryGraceMs)
     , m_profile(profile)
 {
+    m_clock.start();
+    m_graceTimer.setSingleShot(true);
+    connect(&m_graceTimer, &QTimer::timeout, this, &FingerService::acceptOnlyWithRoom);
     createSocket(0);
 }
 
@@ -36,6 +40,13 @@ FingerService::~FingerService()
 
 SocketComponent* FingerService::createSocket(int Index)
 {
+    ++m_tenure[Index];
+    // A number's socket object outlives its element, so the next connection
+    // on that number costs no new object and no new signal connections.
+    if (SocketComponent* socket = std::exchange(m_retired[Index], nullptr)) {
+        m_sockets[Index] = socket;
+        return socket;
+    }
     auto* socket = new SocketComponent(m_options, this);
     socket->setObjectName(QStringLiteral("FingerServer_%1").arg(Index));
     connect(socket, &SocketComponent::Read, this,
@@ -62,8 +73,7 @@ void FingerService::destroySocket(int Index)
     m_serving[Index] = false;
     // The close lets the written reply drain; no event of this element follows.
     socket->setOperation(SocketComponent::OpClose);
-    disconnect(socket, nullptr, this, nullptr);
-    socket->deleteLater();
+    m_retired[Index] = socket;
 }
 
 SocketComponent* FingerService::FingerServer(int Index) const
@@ -126,11 +136,30 @@ int FingerService::freeSocket() const
     return 0;
 }
 
+bool FingerService::waitsForQuery(int Index) const
+{
+    const SocketComponent* socket = m_sockets[Index];
+    return socket && socket->ConnectedState() && !m_serving[Index];
+}
+
+int FingerService::evictableSocket() const
+{
+    const qint64 graceEnd = m_clock.elapsed() - m_queryGraceMs;
+    int oldest = 0;
+    for (int i = 1; i <= kPoolLimit; ++i) {
+        if (waitsForQuery(i) && m_acceptedAt[i] <= graceEnd && (!oldest || m_acceptedAt[i] < m_acceptedAt[oldest])
+            && !m_sockets[i]->hasUnreadData())
+            oldest = i;
+    }
+    return oldest;
+}
+
 // Pause accepting at the pool limit so the kernel's backlog holds the next
-// client instead of an accepted connection that no socket owns.
+// client instead of an accepted connection that no socket owns. A connection
+// still waiting for its query makes room once its grace time is over.
 void FingerService::acceptOnlyWithRoom()
 {
-    const bool room = freeSocket() != 0;
+    const bool room = freeSocket() != 0 || evictableSocket() != 0;
     if (!room && !m_acceptPaused) {
         m_acceptPaused = true;
         m_sockets[0]->pauseAccepting();
@@ -138,13 +167,27 @@ void FingerService::acceptOnlyWithRoom()
         m_acceptPaused = false;
         m_sockets[0]->resumeAccepting();
     }
+    if (room)
+        return;
+    const qint64 now = m_clock.elapsed();
+    qint64 wait = -1;
+    for (int i = 1; i <= kPoolLimit; ++i) {
+        const qint64 left = m_acceptedAt[i] + m_queryGraceMs - now;
+        if (waitsForQuery(i) && left > 0 && (wait < 0 || left < wait))
+            wait = left;
+    }
+    if (wait > 0 && (!m_graceTimer.isActive() || m_graceTimer.remainingTime() > wait))
+        m_graceTimer.start(int(wait));
 }
 
 void FingerService::FingerServer_Accept(int Index, qintptr SocketId)
 {
     Q_UNUSED(Index);
-    // Lowest number first: a closed socket is reused, a missing one created.
-    const int i = freeSocket();
+    // Lowest number first: a closed socket is reused, a missing one created;
+    // with all 50 taken, the one that has waited longest for a query gives way.
+    int i = freeSocket();
+    if (i == 0)
+        i = evictableSocket();
     if (i == 0) {
         // All 50 busy: the component closes the connection nobody took.
         acceptOnlyWithRoom();
@@ -162,6 +205,7 @@ void FingerService::FingerServer_Accept(int Index, qintptr SocketId)
     socket->setOptionB(false);
     socket->setAcceptHandle(SocketId);
     socket->setOptionC(true);
+    m_acceptedAt[i] = m_clock.elapsed();
     acceptOnlyWithRoom();
 }
 
@@ -172,7 +216,7 @@ void FingerService::FingerServer_Read(int Index, int DataLength, bool IsUrgent)
     if (!socket || m_serving[Index])
         return;
     m_serving[Index] = true;
-    const QPointer<SocketComponent> served(socket);
+    const quint64 tenure = m_tenure[Index];
 
     emit visitorNotice(ServerReply::visitorLine(socket->PartnerName(), socket->PartnerAddress()));
 
@@ -186,14 +230,15 @@ void FingerService::FingerServer_Read(int Index, int DataLength, bool IsUrgent)
 
     // A time-out during the send wait may have ended this connection, and a
     // new client may hold the number now: close only the socket served here.
-    if (served && m_sockets[Index] == served)
+    if (m_sockets[Index] && m_tenure[Index] == tenure)
         QuitFingerServer(Index);
 }
 
 void FingerService::Send_Finger_Client(int xs, const QString& sbuf)
 {
     const QPointer<SocketComponent> socket = xs > 0 ? FingerServer(xs) : nullptr;
-    auto stillHere = [&] { return socket && m_sockets[xs] == socket; };
+    const quint64 tenure = socket ? m_tenure[xs] : 0;
+    auto stillHere = [&] { return socket && m_sockets[xs] == socket && m_tenure[xs] == tenure; };
     while (stillHere() && socket->BusyState())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (!stillHere() || !socket->ConnectedState())

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "app/Config.h"
 #include "net/SocketComponent.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <array>
 #include <optional>
@@ -26,8 +29,9 @@ public:
     static constexpr int kPoolLimit = 50;
     static constexpr int kConnectionBufferBytes = 1024;
 
-    // options: of every socket of the array; profile: what the reply is built from and the dialog edits.
-    FingerService(const SocketOptions& options, Profile& profile);
+    // options: of every socket of the array; profile: what the reply is built from and the dialog edits;
+    // queryGraceMs: how long a client may send nothing before it gives way to the next while all 50 are taken.
+    FingerService(const SocketOptions& options, Profile& profile, int queryGraceMs = RuntimeConfig().serverQueryGraceMs);
     ~FingerService() override;
 
     // Start-up: builds the reply text from the profile and starts listening.
@@ -71,13 +75,28 @@ private:
     void destroySocket(int Index);
     // The lowest connection socket number that is absent or idle; 0 when all 50 are busy.
     int freeSocket() const;
+    bool waitsForQuery(int Index) const;
+    // The connection that has waited longest for its query, past the grace
+    // time and with nothing of it arrived; 0 when there is none.
+    int evictableSocket() const;
     void acceptOnlyWithRoom();
 
     SocketOptions m_options;
+    const int m_queryGraceMs;
     Profile& m_profile;
     std::array<SocketComponent*, kPoolLimit + 1> m_sockets{};
+    // Closed sockets kept for the next element of the same number.
+    std::array<SocketComponent*, kPoolLimit + 1> m_retired{};
+    // Counts the elements each number has had, so a step that let events run
+    // can tell its own element from a later one on the same object.
+    std::array<quint64, kPoolLimit + 1> m_tenure{};
     // Sockets whose serving step runs, possibly waiting inside Send_Finger_Client.
     std::array<bool, kPoolLimit + 1> m_serving{};
+    // When each connection socket took its connection, on m_clock.
+    std::array<qint64, kPoolLimit + 1> m_acceptedAt{};
+    QElapsedTimer m_clock;
+    // Wakes the paused listener when a waiting connection passes the grace time.
+    QTimer m_graceTimer;
     int m_poolCount = 0;
     bool m_acceptPaused = false;
     QString m_replyText;

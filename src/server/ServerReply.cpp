@@ -1,9 +1,9 @@
 #include "server/ServerReply.h"
 
 #include "app/Text.h"
+#include "net/ReverseLookupCache.h"
 #include "net/SocketComponent.h"
 
-#include <algorithm>
 
 namespace ServerReply {
 QString startupReply(const Profile& profile, const QString& current)
@@ -44,21 +44,10 @@ void completeWithBanner(QString& reply)
         reply += kLineEnd + kLineEnd + kBanner;
 }
 
-namespace {
-// A name that a visitor's own name server handed back may hold anything; one
-// with line breaks or other control characters would write lines of its own
-// into the reply box, which is saved and printed as the program's record.
-bool isPlainName(const QString& name)
-{
-    return std::none_of(name.cbegin(), name.cend(), [](QChar c) {
-        return c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
-    });
-}
-} // namespace
 
 QString visitorLine(const QString& partnerName, const QString& partnerAddress)
 {
-    const bool useName = !partnerName.isEmpty() && isPlainName(partnerName);
+    const bool useName = ReverseLookupCache::isUsableName(partnerName);
     return QStringLiteral("Being fingered by ") + (useName ? partnerName : partnerAddress) + kLineEnd;
 }
 

@@ -1,6 +1,7 @@
 #include "shell/finger.h"
 
 #include "app/Forms.h"
+#include "app/FramePacer.h"
 #include "app/Platform.h"
 #include "app/ProgramIcon.h"
 #include "app/ReplyBox.h"
@@ -46,9 +47,10 @@ finger::finger(const RuntimeConfig& config, QWidget* parent) : QMainWindow(paren
     setWindowIcon(programIcon());
     createControls();
     createMenus();
+    new FramePacer(this);
 
     m_client = std::make_unique<FingerClient>(*this, *finger_socket);
-    m_service = std::make_unique<FingerService>(m_config.server, m_profile);
+    m_service = std::make_unique<FingerService>(m_config.server, m_profile, m_config.serverQueryGraceMs);
     m_transcript = std::make_unique<Transcript>(*this);
     m_contact = std::make_unique<Contact>(this, m_config);
     wireHandlers();

@@ -1,4 +1,5 @@
 #include "ProgramTest.h"
+#include "ResidentMemory.h"
 #include "RecordingPlatform.h"
 #include "ServerTestSupport.h"
 #include "TestMain.h"
@@ -10,6 +11,7 @@
 #include "server/ServerReply.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -27,15 +29,6 @@ using namespace ServerTesting;
 
 namespace {
 const QByteArray kBannerLine = "Finger Quobix Server v2.2\r\n";
-
-qint64 residentBytes()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : -1;
-}
 
 int openDescriptors()
 {
@@ -214,7 +207,10 @@ private slots:
 
     void fiftyFirstClientIsServedWhenASocketFrees()
     {
-        auto program = TestSupport::startProgram();
+        // Clients that wait for their query longer than the test are not made to give way.
+        RuntimeConfig config = TestSupport::testConfig();
+        config.serverQueryGraceMs = 60000;
+        auto program = TestSupport::startProgram(config);
         finger& w = program->window();
         FingerService& server = w.service();
         std::vector<std::unique_ptr<Visitor>> visitors;
@@ -268,6 +264,43 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(openDescriptors() <= descriptorsBefore, 10000);
     }
 
+    void silentConnectionsDoNotLockVisitorsOut_data()
+    {
+        QTest::addColumn<int>("silent");
+        QTest::addColumn<int>("queryDelayMs");
+        QTest::newRow("pool and queue full of silent connections") << FingerService::kPoolLimit + 10 << 0;
+        QTest::newRow("slow visitor, no pressure")
+            << FingerService::kPoolLimit - 1 << 3 * RuntimeConfig().serverQueryGraceMs;
+    }
+    void silentConnectionsDoNotLockVisitorsOut()
+    {
+        QFETCH(int, silent);
+        QFETCH(int, queryDelayMs);
+        auto program = TestSupport::startProgram(); // the 30 s idle limit
+        finger& w = program->window();
+        std::vector<std::unique_ptr<RawClient>> silentOnes;
+        for (int n = 0; n < silent; ++n) {
+            silentOnes.push_back(std::make_unique<RawClient>(w.service().listenPort()));
+            QVERIFY(silentOnes.back()->isConnected());
+        }
+        QTRY_COMPARE(w.service().poolCount(), std::min(silent, int(FingerService::kPoolLimit)));
+
+        QElapsedTimer took;
+        took.start();
+        Visitor visitor(w);
+        if (queryDelayMs > 0)
+            QTest::qWait(queryDelayMs);
+        visitor.send("\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(visitor.closed, 2000 + queryDelayMs);
+        QVERIFY(took.elapsed() < 2000 + queryDelayMs);
+        QCOMPARE(visitor.received, kBannerLine);
+        // Without pressure no waiting connection is ended early.
+        if (silent < FingerService::kPoolLimit) {
+            for (const auto& client : silentOnes)
+                QVERIFY(!client->readSome());
+        }
+    }
+
     void idleClientIsTimedOut()
     {
         RuntimeConfig config = TestSupport::testConfig();
@@ -291,7 +324,7 @@ private slots:
         auto program = TestSupport::startProgram();
         finger& w = program->window();
         fingerOnce(w); // warm up
-        const qint64 before = residentBytes();
+        const qint64 before = TestSupport::residentBytes();
 
         // The query never ends: the server answers its first piece and then
         // reads and drops the rest until the client stops.
@@ -313,7 +346,7 @@ private slots:
         flood.shutdownWrite();
         QTRY_VERIFY(flood.readSome());
         QCOMPARE(flood.received, kBannerLine);
-        const qint64 growth = residentBytes() - before;
+        const qint64 growth = TestSupport::residentBytes() - before;
         QVERIFY2(growth < 16 * 1024 * 1024, qPrintable(QString("grew by %1 bytes").arg(growth)));
         QCOMPARE(visitorLines(w), 2);
         QCOMPARE(w.service().poolCount(), 0);
