@@ -187,6 +187,9 @@ void finger::Form_Load()
     const QSize outer = frameGeometry().size();
     move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
 
+    // Said now, not found out at exit with the session's changes gone.
+    if (QString problem; !Settings::prepareFolder(&problem))
+        platform().messageBox(nullptr, problem, Platform::Icon::Exclamation, kAppTitle);
     registerInstalledProgram();
 
     Command1->setEnabled(false);
@@ -363,6 +366,7 @@ void finger::Form_QueryUnload(QCloseEvent* event)
         return;
     }
     m_client->captureHostBox(m_hostTable);
-    saveFinger(m_profile, m_hostTable);
+    if (QString problem; !saveFinger(m_profile, m_hostTable, &problem))
+        platform().messageBox(nullptr, problem, Platform::Icon::Exclamation, kAppTitle);
     event->accept();
 }
