@@ -44,6 +44,8 @@ public:
     void append(const QString& block) { append(block.toLatin1()); }
     void append(const char* block) { append(QByteArray(block)); }
     void clear();
+    // Past this many bytes the oldest lines go (ReplyText::kDefaultLimit unless set).
+    void setLimit(qsizetype bytes) { m_text.setLimit(bytes); }
 
     // Selection, in characters of the exact text. The anchor stays where the
     // selection began; the caret is the end that moves.
@@ -97,6 +99,7 @@ private:
 
     void textReplaced();
     void textAppended();
+    void textDropped(qsizetype bytes, qsizetype lines);
     void updateMetrics();
     void updateScrollBars();
     int visibleLines() const;

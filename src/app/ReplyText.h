@@ -16,9 +16,14 @@
 // starting the next are one break. Tabs advance to the next multiple of
 // kTabWidth columns; every other character takes one column.
 //
+// Past its limit (64 MiB) the text drops its oldest whole lines, as a
+// terminal's scrollback does, so a flood of any length cannot exhaust memory;
+// what remains is exact. It drops a chunk at a time, so appends stay cheap.
+//
 // Positions are byte offsets into the text; lines and columns count from 0.
 // Views follow the text through the signals: replaced() when the whole text
-// was set anew, appended() when bytes were added at its end.
+// was set anew, appended() when bytes were added at its end, dropped() when
+// its oldest bytes went.
 class ReplyText : public QObject
 {
     Q_OBJECT
@@ -27,6 +32,8 @@ class ReplyText : public QObject
 public:
     static constexpr int kTabWidth = 8;
     static constexpr qsizetype nextTabStop(qsizetype column) { return (column / kTabWidth + 1) * kTabWidth; }
+
+    static constexpr qsizetype kDefaultLimit = 64LL * 1024 * 1024;
 
     explicit ReplyText(QObject* parent = nullptr);
     ~ReplyText() override;
@@ -44,6 +51,9 @@ public:
     void append(const QByteArray& block);
     // Releases the memory of a large text, not only its contents.
     void clear();
+    // The most bytes kept; tests set a small one.
+    void setLimit(qsizetype bytes);
+    qsizetype limit() const { return m_limit; }
 
     // The line index: number of lines (at least one) and where each starts.
     qsizetype lineCount() const { return m_lineStarts.size(); }
@@ -80,6 +90,10 @@ signals:
     void replaced();
     // Bytes were added at from; the lines from lineOf(from) on may have changed.
     void appended(qsizetype from, qsizetype length);
+    // The oldest bytes went, whole lines (only a line longer than the limit
+    // loses its start): every position moved back by bytes, every line by
+    // lines. Comes before the appended() of the block that caused it.
+    void dropped(qsizetype bytes, qsizetype lines);
 
 private:
     // A known (byte, column) pair inside a long line, so finding a column in
@@ -92,6 +106,8 @@ private:
     static constexpr qsizetype kMarkSpacing = 4096;
 
     void resetIndex();
+    // Drops the oldest lines when the text is past the limit; {bytes, lines} dropped.
+    std::pair<qsizetype, qsizetype> dropOldest();
     void indexFrom(qsizetype from);
     bool lineHasTab(qsizetype line) const { return m_lineHasTab[static_cast<size_t>(line)]; }
 
@@ -101,4 +117,5 @@ private:
     std::vector<Mark> m_marks;
     qsizetype m_openColumns = 0; // columns of the last line so far
     qsizetype m_widestLine = 0; // in columns, for the horizontal scroll range
+    qsizetype m_limit = kDefaultLimit;
 };
