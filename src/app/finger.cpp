@@ -21,6 +21,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 
 #include <algorithm>
@@ -64,6 +65,9 @@ finger::finger(const RuntimeConfig& config, QWidget* parent) : QMainWindow(paren
     createMenus();
 
     m_client = std::make_unique<FingerClient>(*this);
+    // Escape anywhere in the window stops a running query.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, m_client.get(),
+            &FingerClient::stopQuery);
     m_service = std::make_unique<FingerService>(*this);
     m_transcript = std::make_unique<Transcript>(*this);
     m_contact = std::make_unique<Contact>(this, m_config);

@@ -55,6 +55,9 @@ FingerClient::FingerClient(finger& window) : m_window(window)
     connect(socket, &SocketComponent::LastError, this, &FingerClient::finger_socket_LastError);
     connect(socket, &SocketComponent::Timeout, this, &FingerClient::finger_socket_Timeout);
 
+    m_queryLimit.setSingleShot(true);
+    connect(&m_queryLimit, &QTimer::timeout, this, [this] { finger_socket_Timeout(0); });
+
     m_paintHold.setSingleShot(true);
     m_paintHold.setInterval(kPaintIntervalMs);
     connect(&m_paintHold, &QTimer::timeout, this, &FingerClient::releasePainting);
@@ -203,6 +206,7 @@ void FingerClient::startQuery(bool longQuery)
     if (m_window.isBusy())
         return;
     m_window.setBusy(true);
+    m_running = true;
     try {
         m_window.text1->clear();
         m_queryHost = m_window.text2->currentText();
@@ -213,6 +217,7 @@ void FingerClient::startQuery(bool longQuery)
             platform().messageBox(&m_window, QStringLiteral("Please enter a Host name"), Platform::Icon::Exclamation,
                                   kAppTitle);
             m_window.setStatusText(QStringLiteral("Please enter a Host name"));
+            m_running = false;
             m_window.setBusy(false);
             m_window.text2->setFocus();
             return;
@@ -221,12 +226,12 @@ void FingerClient::startQuery(bool longQuery)
         addHost(m_window.text2->currentText(), longQuery ? HostRemoval::SelectThenRemove : HostRemoval::Direct);
 
         // Other handlers may run while pending events are let through; the
-        // busy pointer keeps a second query out, and the program may be
-        // ending meanwhile.
+        // busy pointer keeps a second query out, the program may be ending
+        // and the user may have stopped the query meanwhile.
         const QPointer<FingerClient> alive(this);
-        auto letEventsRun = [&alive] {
+        auto letEventsRun = [this, &alive] {
             QCoreApplication::processEvents();
-            return !alive.isNull();
+            return alive && m_running;
         };
 
         m_window.setStatusText(QStringLiteral("Connecting to ") + m_queryHost);
@@ -248,6 +253,7 @@ void FingerClient::startQuery(bool longQuery)
         if (!letEventsRun())
             return;
 
+        m_queryLimit.start(m_window.config().queryLimitMs);
         socket->setOperation(SocketComponent::OpConnect);
         // What the server's notices appended meanwhile is not part of the reply.
         m_window.text1->clear();
@@ -257,8 +263,16 @@ void FingerClient::startQuery(bool longQuery)
     }
 }
 
+void FingerClient::stopQuery()
+{
+    if (m_running)
+        endQuery(QStringLiteral("Stopped by the user"));
+}
+
 void FingerClient::endQuery(const QString& status)
 {
+    m_queryLimit.stop();
+    m_running = false;
     m_window.finger_socket->setOperation(SocketComponent::OpClose);
     releasePainting();
     m_window.setStatusText(status);
