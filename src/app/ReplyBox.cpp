@@ -21,6 +21,7 @@ ReplyBox::ReplyBox(QWidget* parent) : QAbstractScrollArea(parent)
     connect(&m_text, &ReplyText::replaced, this, &ReplyBox::textReplaced);
     connect(&m_text, &ReplyText::appended, this, &ReplyBox::textAppended);
     connect(&m_text, &ReplyText::dropped, this, &ReplyBox::textDropped);
+    connect(&m_text, &ReplyText::relaidOut, this, &ReplyBox::textRelaidOut);
     QFont face(QStringLiteral("Courier New"));
     face.setPointSizeF(11.25);
     face.setStyleHint(QFont::TypeWriter);
@@ -85,9 +86,19 @@ void ReplyBox::textDropped(qsizetype bytes, qsizetype lines)
 {
     QScrollBar* vertical = verticalScrollBar();
     const qsizetype top = std::max<qsizetype>(0, vertical->value() - lines);
-    setAnchorAndCaret(std::max<qsizetype>(0, m_anchor - bytes), std::max<qsizetype>(0, m_caret - bytes));
+    setAnchorAndCaret(m_text.characterStart(std::max<qsizetype>(0, m_anchor - bytes)),
+                      m_text.characterStart(std::max<qsizetype>(0, m_caret - bytes)));
     updateScrollBars();
     vertical->setValue(clampToInt(top));
+    viewport()->update();
+}
+
+void ReplyBox::textRelaidOut()
+{
+    // The same bytes in other columns: keep the selection on whole characters.
+    m_goalColumn = -1;
+    setAnchorAndCaret(m_text.characterStart(m_anchor), m_text.characterStart(m_caret));
+    updateScrollBars();
     viewport()->update();
 }
 
