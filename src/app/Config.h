@@ -18,6 +18,8 @@ struct RuntimeConfig
 
     // A reply that stays silent for a minute ends the query as timed out.
     SocketOptions client{30000, 60000, {}, QHostAddress::Any, std::nullopt};
+    // However the server trickles, a query ends as timed out this long after it started connecting.
+    int queryLimitMs = 5 * 60 * 1000;
     // An accepted client that sends nothing for 30 s is dropped.
     SocketOptions server{30000, 30000, {}, QHostAddress::Any, std::nullopt};
     // While all 50 server sockets are taken, a client that has sent nothing

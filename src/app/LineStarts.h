@@ -41,6 +41,31 @@ public:
             m_steps.pop_back();
     }
 
+    // Forgets the first `lines` lines and moves every later start back by
+    // bytes (a start that would fall before 0 becomes 0), in one pass over
+    // the lines kept.
+    void dropFront(qsizetype lines, qsizetype bytes)
+    {
+        std::vector<qsizetype> steps;
+        qsizetype line = lines;
+        walk(*this, lines, [&](qsizetype start, quint32& low) {
+            const qsizetype moved = std::max<qsizetype>(0, start - bytes);
+            while (qsizetype(steps.size()) < (moved >> m_lowBits))
+                steps.push_back(line - lines);
+            low = quint32(quint64(moved) & m_lowMask);
+            ++line;
+        });
+        m_low.erase(m_low.begin(), m_low.begin() + lines);
+        m_steps.swap(steps);
+    }
+
+    // Calls f(start) for every line in order: a sequential walk, cheaper than at() line by line.
+    template<class F>
+    void forEach(F f) const
+    {
+        walk(*this, 0, [&f](qsizetype start, const quint32&) { f(start); });
+    }
+
     void reset(qsizetype firstStart)
     {
         std::deque<quint32>().swap(m_low);
@@ -64,6 +89,22 @@ public:
     }
 
 private:
+    // f(start, stored low bits) for the lines from first on; Self is const or not.
+    template<class Self, class F>
+    static void walk(Self& self, qsizetype first, F f)
+    {
+        qsizetype high = self.highOf(first);
+        size_t nextStep = size_t(high);
+        qsizetype line = first;
+        for (auto it = self.m_low.begin() + first; it != self.m_low.end(); ++it, ++line) {
+            while (nextStep < self.m_steps.size() && self.m_steps[nextStep] <= line) {
+                ++high;
+                ++nextStep;
+            }
+            f((high << self.m_lowBits) | qsizetype(*it), *it);
+        }
+    }
+
     // How many steps lie at or before line: the high part of its start.
     qsizetype highOf(qsizetype line) const
     {

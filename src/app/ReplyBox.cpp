@@ -20,6 +20,7 @@ ReplyBox::ReplyBox(QWidget* parent) : QAbstractScrollArea(parent)
 {
     connect(&m_text, &ReplyText::replaced, this, &ReplyBox::textReplaced);
     connect(&m_text, &ReplyText::appended, this, &ReplyBox::textAppended);
+    connect(&m_text, &ReplyText::dropped, this, &ReplyBox::textDropped);
     connect(&m_text, &ReplyText::relaidOut, this, &ReplyBox::textRelaidOut);
     QFont face(QStringLiteral("Courier New"));
     face.setPointSizeF(11.25);
@@ -77,6 +78,18 @@ void ReplyBox::textReplaced()
 void ReplyBox::textAppended()
 {
     updateScrollBars();
+    viewport()->update();
+}
+
+// The selection and the view stay on the same text where it is still there.
+void ReplyBox::textDropped(qsizetype bytes, qsizetype lines)
+{
+    QScrollBar* vertical = verticalScrollBar();
+    const qsizetype top = std::max<qsizetype>(0, vertical->value() - lines);
+    setAnchorAndCaret(m_text.characterStart(std::max<qsizetype>(0, m_anchor - bytes)),
+                      m_text.characterStart(std::max<qsizetype>(0, m_caret - bytes)));
+    updateScrollBars();
+    vertical->setValue(clampToInt(top));
     viewport()->update();
 }
 

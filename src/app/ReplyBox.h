@@ -45,6 +45,8 @@ public:
     void append(const QString& block) { append(block.toLatin1()); }
     void append(const char* block) { append(QByteArray(block)); }
     void clear();
+    // Past this many bytes the oldest lines go (ReplyText::kDefaultLimit unless set).
+    void setLimit(qsizetype bytes) { m_text.setLimit(bytes); }
     // What is appended from now on is one reply, shown as UTF-8 when it is UTF-8.
     void beginReply() { m_text.beginReply(); }
     void endReply() { m_text.endReply(); }
@@ -101,6 +103,7 @@ private:
 
     void textReplaced();
     void textAppended();
+    void textDropped(qsizetype bytes, qsizetype lines);
     void textRelaidOut();
     void updateMetrics();
     void updateScrollBars();

@@ -30,7 +30,15 @@ void ReplyText::setData(const QByteArray& data)
     Spans().swap(m_closedSpans);
     m_replyFrom = -1;
     reindex();
+    dropOldest();
     emit replaced();
+}
+
+void ReplyText::setLimit(qsizetype bytes)
+{
+    m_limit = std::max<qsizetype>(1, bytes);
+    if (const auto [bytesDropped, lines] = dropOldest(); bytesDropped > 0)
+        emit dropped(bytesDropped, lines);
 }
 
 void ReplyText::clear()
@@ -44,19 +52,99 @@ void ReplyText::append(const QByteArray& block)
         return;
     const qsizetype from = m_data.size();
     m_data.append(block);
+    bool relaid = false;
     const bool utf8 = isUtf8At(from);
     if (utf8) {
         m_replyCheck.feed(block.constData(), block.size());
         if (!m_replyCheck.valid) {
             // Not UTF-8 after all: the whole reply is one byte a character.
             reindex();
-            emit appended(from, block.size());
-            emit relaidOut();
-            return;
+            relaid = true;
         }
     }
-    indexRange(from, m_data.size(), utf8);
-    emit appended(from, block.size());
+    if (!relaid)
+        indexRange(from, m_data.size(), utf8);
+    const auto [bytes, lines] = dropOldest();
+    if (bytes > 0)
+        emit dropped(bytes, lines);
+    const qsizetype start = std::max<qsizetype>(0, from - bytes);
+    emit appended(start, m_data.size() - start);
+    if (relaid)
+        emit relaidOut();
+}
+
+std::pair<qsizetype, qsizetype> ReplyText::dropOldest()
+{
+    if (m_data.size() <= m_limit)
+        return {0, 0};
+    // Down to a sixteenth below the limit, so a drop comes once per such
+    // chunk of appends, not with every append.
+    const qsizetype excess = m_data.size() - (m_limit - m_limit / 16);
+    const qsizetype line = lineOf(excess);
+    qsizetype cut = excess;
+    bool wholeLines = true;
+    if (lineStart(line) != excess) {
+        if (line + 1 < lineCount() && lineStart(line + 1) < m_data.size()) {
+            cut = lineStart(line + 1);
+        } else if (m_data.size() - lineStart(line) <= m_limit) {
+            // The last line with text would go too: it stays, as it fits.
+            cut = lineStart(line);
+        } else {
+            // A line longer than the limit: its start goes, never half of a CR LF pair.
+            wholeLines = false;
+            if (m_data.at(cut - 1) == '\r' && m_data.at(cut) == '\n')
+                ++cut;
+            cut = characterStart(cut);
+            if (cut == 0)
+                return {0, 0};
+        }
+    }
+    const qsizetype lines = lineOf(cut);
+
+    // Moved within the buffer: its pages are in memory already, and removing
+    // at the front instead would leave them unused while the buffer grew on.
+    char* d = m_data.data();
+    std::memmove(d, d + cut, static_cast<size_t>(m_data.size() - cut));
+    m_data.truncate(m_data.size() - cut);
+
+    // The replies shown as UTF-8 move along; those dropped whole go.
+    Spans kept;
+    for (const Span& span : m_closedSpans) {
+        if (span.to > cut)
+            kept.push_back({std::max<qsizetype>(0, span.from - cut), span.to - cut});
+    }
+    m_closedSpans.swap(kept);
+    if (m_replyFrom >= 0)
+        m_replyFrom = std::max<qsizetype>(0, m_replyFrom - cut);
+
+    if (!wholeLines) {
+        // A line cut short starts its columns afresh. It is the last line
+        // with text, so indexing it again is one pass of memchr.
+        reindex();
+        return {cut, lines};
+    }
+    m_lineStarts.dropFront(lines, cut);
+    m_lineNeedsScan.erase(m_lineNeedsScan.begin(), m_lineNeedsScan.begin() + lines);
+    const auto firstKept = std::lower_bound(m_marks.begin(), m_marks.end(), cut,
+                                            [](const Mark& mark, qsizetype pos) { return mark.position < pos; });
+    m_marks.erase(m_marks.begin(), firstKept);
+    for (Mark& mark : m_marks)
+        mark.position -= cut;
+    // The widest line may have gone. The open last line keeps its columns;
+    // a closed line's width is the distance to the next start less its break.
+    m_widestLine = m_openColumns;
+    qsizetype n = -1;
+    qsizetype previous = 0;
+    m_lineStarts.forEach([&](qsizetype start) {
+        if (n >= 0) {
+            const qsizetype breakLength = d[start - 1] == '\n' && start - 2 >= previous && d[start - 2] == '\r' ? 2 : 1;
+            const qsizetype end = start - breakLength;
+            m_widestLine = std::max(m_widestLine, lineNeedsScan(n) ? columnOf(end) : end - previous);
+        }
+        previous = start;
+        ++n;
+    });
+    return {cut, lines};
 }
 
 void ReplyText::beginReply()

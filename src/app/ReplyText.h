@@ -24,9 +24,14 @@
 // Tabs advance to the next multiple of kTabWidth columns; every other
 // character takes one column, however many bytes it has.
 //
+// Past its limit (64 MiB) the text drops its oldest whole lines, as a
+// terminal's scrollback does, so a flood of any length cannot exhaust memory;
+// what remains is exact. It drops a chunk at a time, so appends stay cheap.
+//
 // Positions are byte offsets into the text; lines and columns count from 0.
 // Views follow the text through the signals: replaced() when the whole text
-// was set anew, appended() when bytes were added at its end.
+// was set anew, appended() when bytes were added at its end, dropped() when
+// its oldest bytes went.
 class ReplyText : public QObject
 {
     Q_OBJECT
@@ -35,6 +40,8 @@ class ReplyText : public QObject
 public:
     static constexpr int kTabWidth = 8;
     static constexpr qsizetype nextTabStop(qsizetype column) { return (column / kTabWidth + 1) * kTabWidth; }
+
+    static constexpr qsizetype kDefaultLimit = 64LL * 1024 * 1024;
 
     explicit ReplyText(QObject* parent = nullptr);
     ~ReplyText() override;
@@ -64,6 +71,9 @@ public:
     void append(const QByteArray& block);
     // Releases the memory of a large text, not only its contents.
     void clear();
+    // The most bytes kept; tests set a small one.
+    void setLimit(qsizetype bytes);
+    qsizetype limit() const { return m_limit; }
 
     // What is appended from now on is one reply, until endReply().
     void beginReply();
@@ -112,6 +122,10 @@ signals:
     void relaidOut();
     // Bytes were added at from; the lines from lineOf(from) on may have changed.
     void appended(qsizetype from, qsizetype length);
+    // The oldest bytes went, whole lines (only a line longer than the limit
+    // loses its start): every position moved back by bytes, every line by
+    // lines. Comes before the appended() of the block that caused it.
+    void dropped(qsizetype bytes, qsizetype lines);
 
 private:
     // A known (byte, column) pair inside a long line, so finding a column in
@@ -135,6 +149,8 @@ private:
     };
 
     void resetIndex();
+    // Drops the oldest lines when the text is past the limit; {bytes, lines} dropped.
+    std::pair<qsizetype, qsizetype> dropOldest();
     void reindex();
     void indexRange(qsizetype from, qsizetype to, bool utf8);
     // Columns of the bytes [from, to) of one line (no tab in between).
@@ -153,4 +169,5 @@ private:
     std::vector<Mark> m_marks;
     qsizetype m_openColumns = 0; // columns of the last line so far
     qsizetype m_widestLine = 0; // in columns, for the horizontal scroll range
+    qsizetype m_limit = kDefaultLimit;
 };

@@ -18,6 +18,40 @@ QString numbered(const QString& prefix, int n)
 {
     return prefix + QString::number(n);
 }
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("Settings", text);
+}
+
+// Why the settings file cannot be written there, or empty when nothing is in the way.
+QString writeProblem(const QString& file)
+{
+    const QFileInfo info(file);
+    if (info.isDir())
+        return tr("a folder of that name is in the way");
+    if (info.exists())
+        return info.isWritable() ? QString() : tr("the file is read-only");
+    // The nearest part of the path that exists says why nothing can be made below it.
+    QString path = info.absolutePath();
+    while (!QFileInfo::exists(path)) {
+        const QString parent = QFileInfo(path).absolutePath();
+        if (parent == path)
+            break;
+        path = parent;
+    }
+    const QFileInfo existing(path);
+    if (!existing.isDir())
+        return tr("%1 is a file, not a folder").arg(QDir::toNativeSeparators(path));
+    if (!existing.isWritable())
+        return tr("the folder %1 is not writable").arg(QDir::toNativeSeparators(path));
+    return {};
+}
+
+QString problemText(const QString& what, const QString& file, const QString& reason)
+{
+    return what + tr("\n\nFile: %1\nReason: %2").arg(QDir::toNativeSeparators(file), reason);
+}
 } // namespace
 
 namespace Settings {
@@ -40,6 +74,27 @@ void write(const QString& application, const QString& section, const QString& ke
     store.beginGroup(section);
     store.setValue(key, value);
 }
+
+QString fileName(const QString& application)
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, application).fileName();
+}
+
+bool prepareFolder(QString* errorText)
+{
+    const QString file = fileName(kAppName);
+    if (QDir().mkpath(QFileInfo(file).absolutePath()))
+        return true;
+    if (errorText) {
+        QString reason = writeProblem(file);
+        if (reason.isEmpty())
+            reason = tr("the folder could not be created");
+        *errorText = problemText(tr("The settings folder cannot be created, so the profile and the host list "
+                                    "will not be saved."),
+                                 file, reason);
+    }
+    return false;
+}
 } // namespace Settings
 
 void initFinger(Profile& profile, QStringList& hostTable)
@@ -54,7 +109,7 @@ void initFinger(Profile& profile, QStringList& hostTable)
         hostTable.append(Settings::read(kAppName, kSetup, numbered(kHostList, n)));
 }
 
-void saveFinger(const Profile& profile, const QStringList& hostTable)
+bool saveFinger(const Profile& profile, const QStringList& hostTable, QString* errorText)
 {
     QSettings store(QSettings::NativeFormat, QSettings::UserScope, kAppName);
     store.beginGroup(kFinger);
@@ -69,6 +124,18 @@ void saveFinger(const Profile& profile, const QStringList& hostTable)
         store.setValue(numbered(kHostList, n), n < hostTable.size() ? hostTable.at(n) : QString());
     store.endGroup();
     store.sync();
+
+    // A file that did not parse leaves FormatError, which hides a later
+    // AccessError: then the path itself has to tell.
+    const QString problem = writeProblem(store.fileName());
+    const QSettings::Status status = store.status();
+    if (status == QSettings::NoError || (status == QSettings::FormatError && problem.isEmpty()))
+        return true;
+    if (errorText)
+        *errorText = problemText(tr("The settings could not be saved: this session's profile and host list "
+                                    "are lost."),
+                                 store.fileName(), problem.isEmpty() ? tr("the file could not be written") : problem);
+    return false;
 }
 
 QString registrationPath(const QString& folder, const QString& baseName)

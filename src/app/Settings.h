@@ -12,6 +12,11 @@ constexpr int kHostListSize = 20;
 namespace Settings {
 QString read(const QString& application, const QString& section, const QString& key, const QString& fallback = {});
 void write(const QString& application, const QString& section, const QString& key, const QString& value);
+// The file that holds an application's settings.
+QString fileName(const QString& application);
+// Makes the settings folder when it is missing. False when it cannot be
+// made, with errorText naming the file and the reason for the user.
+bool prepareFolder(QString* errorText);
 } // namespace Settings
 
 // The server profile: what whoever fingers this machine is told.
@@ -26,8 +31,9 @@ struct Profile
 // Loads the profile and a fresh 20-slot host-list table.
 void initFinger(Profile& profile, QStringList& hostTable);
 // Writes the profile and the host-list table. Keys of slots past the table
-// are written empty, so a host the user removed does not come back.
-void saveFinger(const Profile& profile, const QStringList& hostTable);
+// are written empty, so a host the user removed does not come back. False
+// when the file could not be written, with errorText naming it and the reason.
+bool saveFinger(const Profile& profile, const QStringList& hostTable, QString* errorText = nullptr);
 
 // The path this program registers: folder, one "\", base name, ".exe".
 QString registrationPath(const QString& folder, const QString& baseName);

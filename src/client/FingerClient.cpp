@@ -35,8 +35,13 @@ QString cutText(const QString& host)
 }
 } // namespace
 
-FingerClient::FingerClient(MainWindowPort& window, SocketComponent& socket) : m_window(window), m_socket(socket)
+FingerClient::FingerClient(MainWindowPort& window, SocketComponent& socket, int queryLimitMs)
+    : m_window(window), m_socket(socket)
 {
+    m_queryLimit.setSingleShot(true);
+    m_queryLimit.setInterval(queryLimitMs);
+    connect(&m_queryLimit, &QTimer::timeout, this, [this] { finger_socket_Timeout(0); });
+
     m_paintHold.setSingleShot(true);
     m_paintHold.setInterval(kPaintIntervalMs);
     connect(&m_paintHold, &QTimer::timeout, this, &FingerClient::releasePainting);
@@ -183,6 +188,7 @@ void FingerClient::startQuery(bool longQuery)
     if (m_window.isBusy())
         return;
     m_window.setBusy(true);
+    m_running = true;
     try {
         m_window.replyBox()->clear();
         m_queryHost = m_window.hostBox()->currentText();
@@ -193,6 +199,7 @@ void FingerClient::startQuery(bool longQuery)
             platform().messageBox(m_window.dialogParent(), QStringLiteral("Please enter a Host name"), Platform::Icon::Exclamation,
                                   kAppTitle);
             m_window.setStatusText(QStringLiteral("Please enter a Host name"));
+            m_running = false;
             m_window.setBusy(false);
             m_window.hostBox()->setFocus();
             return;
@@ -201,12 +208,12 @@ void FingerClient::startQuery(bool longQuery)
         addHost(m_window.hostBox()->currentText(), longQuery ? HostRemoval::SelectThenRemove : HostRemoval::Direct);
 
         // Other handlers may run while pending events are let through; the
-        // busy pointer keeps a second query out, and the program may be
-        // ending meanwhile.
+        // busy pointer keeps a second query out, the program may be ending
+        // and the user may have stopped the query meanwhile.
         const QPointer<FingerClient> alive(this);
-        auto letEventsRun = [&alive] {
+        auto letEventsRun = [this, &alive] {
             QCoreApplication::processEvents();
-            return !alive.isNull();
+            return alive && m_running;
         };
 
         m_window.setStatusText(QStringLiteral("Connecting to ") + m_queryHost);
@@ -227,6 +234,7 @@ void FingerClient::startQuery(bool longQuery)
         if (!letEventsRun())
             return;
 
+        m_queryLimit.start();
         m_socket.setOperation(SocketComponent::OpConnect);
         // What the server's notices appended meanwhile is not part of the reply.
         m_window.replyBox()->clear();
@@ -237,8 +245,16 @@ void FingerClient::startQuery(bool longQuery)
     }
 }
 
+void FingerClient::stopQuery()
+{
+    if (m_running)
+        endQuery(QStringLiteral("Stopped by the user"));
+}
+
 void FingerClient::endQuery(const QString& status)
 {
+    m_queryLimit.stop();
+    m_running = false;
     m_socket.setOperation(SocketComponent::OpClose);
     m_window.replyBox()->endReply();
     releasePainting();

@@ -30,7 +30,8 @@ public:
         SelectThenRemove, // the long query selects the last entry, then removes the selection
     };
 
-    FingerClient(MainWindowPort& window, SocketComponent& socket);
+    // queryLimitMs: however the server trickles, a query ends as timed out this long after it started connecting.
+    FingerClient(MainWindowPort& window, SocketComponent& socket, int queryLimitMs);
     ~FingerClient() override;
 
     // Start-up: the host box's list from the host-list table.
@@ -60,6 +61,11 @@ public:
     void finger_socket_LastError(int ErrorCode, const QString& ErrorString);
     void finger_socket_Timeout(int Status);
 
+    // Escape: a running query ends at once, its reply so far kept. Nothing
+    // happens when no query runs.
+    void stopQuery();
+    bool queryRunning() const { return m_running; }
+
     // The last query's host as typed and its query text.
     QString queryHost() const { return m_queryHost; }
     QString queryText() const { return m_queryText; }
@@ -81,6 +87,9 @@ private:
     QString m_queryText;
     qint64 m_replyBytes = 0;
     QPointer<frmhost> m_remover;
+    // Ends a query that a trickling server would otherwise hold for ever.
+    QTimer m_queryLimit;
+    bool m_running = false;
     QTimer m_paintHold;
     bool m_paintHeld = false;
 };

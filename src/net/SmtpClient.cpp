@@ -258,6 +258,8 @@ std::optional<SmtpReply> SmtpClient::command(const QByteArray& line)
 
 bool SmtpClient::writeBytes(const QByteArray& bytes, const QDeadlineTimer& deadline)
 {
+    if (!noStaleReply())
+        return false;
     if (m_socket->write(bytes) != bytes.size())
         return failFromSocket(deadline);
     while (m_socket->bytesToWrite() > 0) {
@@ -265,6 +267,24 @@ bool SmtpClient::writeBytes(const QByteArray& bytes, const QDeadlineTimer& deadl
             return failFromSocket(deadline);
     }
     return true;
+}
+
+// This client never pipelines, so a reply that is already there before a
+// command (or the end of data) went out answers nothing of ours: taken later,
+// it would pass for the answer to what comes next, and a rejected message
+// would look sent. The conversation is out of step and is dropped.
+bool SmtpClient::noStaleReply()
+{
+    // Takes in what has reached this host without waiting for more.
+    if (m_socket->bytesAvailable() == 0 && m_socket->state() == QAbstractSocket::ConnectedState)
+        m_socket->waitForReadyRead(0);
+    m_parser.feed(m_socket->readAll());
+    if (m_parser.isEmpty())
+        return true;
+    const std::optional<SmtpReply> stale = m_parser.next();
+    const SmtpReply shown = stale ? *stale : SmtpReply{0, {QString()}, false};
+    dropConnection();
+    return fail(SmtpError::BadReply, tr("The SMTP server sent a reply before it was asked:\n%1").arg(shownText(shown)));
 }
 
 std::optional<SmtpReply> SmtpClient::readReply(const QDeadlineTimer& deadline)

@@ -104,6 +104,8 @@ private:
     bool failFromReply(const SmtpReply& reply);
     QDeadlineTimer newDeadline() const;
     bool writeBytes(const QByteArray& bytes, const QDeadlineTimer& deadline);
+    // False (and the connection dropped) when reply data came before it was asked for.
+    bool noStaleReply();
     std::optional<SmtpReply> readReply(const QDeadlineTimer& deadline);
     // Sends one command line and reads its reply (nothing when the exchange broke).
     std::optional<SmtpReply> command(const QByteArray& line);

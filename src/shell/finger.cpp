@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 
 #include <algorithm>
@@ -49,7 +50,7 @@ finger::finger(const RuntimeConfig& config, QWidget* parent) : QMainWindow(paren
     createMenus();
     new FramePacer(this);
 
-    m_client = std::make_unique<FingerClient>(*this, *finger_socket);
+    m_client = std::make_unique<FingerClient>(*this, *finger_socket, m_config.queryLimitMs);
     m_service = std::make_unique<FingerService>(m_config.server, m_profile, m_config.serverQueryGraceMs);
     m_transcript = std::make_unique<Transcript>(*this);
     m_contact = std::make_unique<Contact>(this, m_config);
@@ -70,6 +71,9 @@ void finger::wireHandlers()
     connect(finger_socket, &SocketComponent::Disconnect, client, &FingerClient::finger_socket_Disconnect);
     connect(finger_socket, &SocketComponent::LastError, client, &FingerClient::finger_socket_LastError);
     connect(finger_socket, &SocketComponent::Timeout, client, &FingerClient::finger_socket_Timeout);
+    // Escape anywhere in the window stops a running query.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, client,
+            &FingerClient::stopQuery);
 
     connect(m_service.get(), &FingerService::listenNotice, this, [this](const QString& line) { text1->append(line); });
     connect(m_service.get(), &FingerService::visitorNotice, this, [this](const QString& line) {
@@ -195,6 +199,9 @@ void finger::Form_Load()
 {
     Forms::centreOnScreen(this);
 
+    // Said now, not found out at exit with the session's changes gone.
+    if (QString problem; !Settings::prepareFolder(&problem))
+        platform().messageBox(nullptr, problem, Platform::Icon::Exclamation, kAppTitle);
     registerInstalledProgram();
 
     Command1->setEnabled(false);
@@ -371,6 +378,7 @@ void finger::Form_QueryUnload(QCloseEvent* event)
         return;
     }
     m_client->captureHostBox(m_hostTable);
-    saveFinger(m_profile, m_hostTable);
+    if (QString problem; !saveFinger(m_profile, m_hostTable, &problem))
+        platform().messageBox(nullptr, problem, Platform::Icon::Exclamation, kAppTitle);
     event->accept();
 }

@@ -8,6 +8,8 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
+#include <QScopeGuard>
 #include <QLineEdit>
 #include <QFile>
 #include <QFileInfo>
@@ -234,6 +236,55 @@ private slots:
         for (int n = 0; n < 20; ++n)
             QCOMPARE(Settings::read(kAppName, "Setup", QStringLiteral("Host List%1").arg(n)), saved.value(n));
         QCOMPARE(Settings::read(kAppName, "Finger", "Real Name"), QString("Ann Example"));
+    }
+
+    // Settings that cannot be written are said at start-up (no folder can be
+    // made) and at exit, naming the file, before the program ends. Ways that
+    // stop root too: a file where a folder must go, a folder where the file must go.
+    void unwritableSettingsAreReported_data()
+    {
+        QTest::addColumn<QString>("blocker");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("atStart");
+        QTest::newRow("folder below a file") << "file" << "file is a file, not a folder" << true;
+        QTest::newRow("folder where the file goes")
+            << "config/Finger Quobix.conf/" << "a folder of that name is in the way" << false;
+    }
+    void unwritableSettingsAreReported()
+    {
+        QFETCH(QString, blocker);
+        QFETCH(QString, reason);
+        QFETCH(bool, atStart);
+        QTemporaryDir dir;
+        const QString config = dir.filePath(atStart ? "file/config" : "config");
+        if (blocker.endsWith('/')) {
+            QVERIFY(QDir().mkpath(dir.filePath(blocker)));
+        } else {
+            QFile file(dir.filePath(blocker));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
+        const auto restore = qScopeGuard([] {
+            QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, TestSupport::settingsFolder());
+        });
+        const QString named = "File: " + QDir::toNativeSeparators(config + "/Finger Quobix.conf") + "\nReason: ";
+
+        auto program = startProgram();
+        RecordingPlatform& p = recordingPlatform();
+        QCOMPARE(p.boxes.size(), atStart ? 1 : 0);
+        if (atStart)
+            QVERIFY2(p.boxes[0].text.startsWith("The settings folder cannot be created")
+                         && p.boxes[0].text.contains(named) && p.boxes[0].text.endsWith(reason),
+                     qPrintable(p.boxes[0].text));
+        program->window().profile().name = "Ann Example";
+        program->tray->mnuMain->trigger();
+        QTRY_COMPARE(program->quitCalls, 1);
+        QCOMPARE(p.boxes.size(), atStart ? 2 : 1);
+        const RecordingPlatform::Box& box = p.boxes.last();
+        QVERIFY2(box.text.startsWith("The settings could not be saved") && box.text.contains(named)
+                     && box.text.endsWith(reason),
+                 qPrintable(box.text));
+        QCOMPARE(box.icon, Platform::Icon::Exclamation);
     }
 
     void withoutTrayClosingEndsTheProgram()

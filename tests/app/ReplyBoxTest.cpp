@@ -50,6 +50,8 @@ private slots:
     void setSelectionClampsAndSignals_data();
     void setSelectionClampsAndSignals();
     void selectAllAndClear();
+    void droppedLinesTakeSelectionAndViewAlong_data();
+    void droppedLinesTakeSelectionAndViewAlong();
     void emptyAndClearedTextStayUsable();
     void keysMoveAndExtendTheCaret_data();
     void keysMoveAndExtendTheCaret();
@@ -185,6 +187,45 @@ void ReplyBoxTest::selectAllAndClear()
     QCOMPARE(box.lineCount(), 2);
     box.selectAll();
     QCOMPARE(box.selectedText(), QStringLiteral("x\ny"));
+}
+
+void ReplyBoxTest::droppedLinesTakeSelectionAndViewAlong_data()
+{
+    QTest::addColumn<qsizetype>("start");
+    QTest::addColumn<qsizetype>("length");
+    QTest::addColumn<int>("top");
+    QTest::addColumn<QString>("selected"); // afterwards
+    QTest::addColumn<QString>("topLine"); // afterwards
+
+    // Lines of 10 bytes; the append past the limit drops the first 4.
+    QTest::newRow("both on kept lines") << qsizetype(250) << qsizetype(8) << 8 << "line 025" << "line 008";
+    QTest::newRow("partly dropped") << qsizetype(30) << qsizetype(30) << 2 << "line 004\r\nline 005\r\n"
+                                    << "line 004";
+    QTest::newRow("wholly dropped") << qsizetype(30) << qsizetype(-20) << 0 << "" << "line 004";
+}
+
+void ReplyBoxTest::droppedLinesTakeSelectionAndViewAlong()
+{
+    QFETCH(qsizetype, start);
+    QFETCH(qsizetype, length);
+    QFETCH(int, top);
+    QFETCH(QString, selected);
+    QFETCH(QString, topLine);
+
+    ReplyBox box;
+    box.resize(400, 200);
+    box.setLimit(400);
+    auto lines = [&box](int from, int to) {
+        for (int n = from; n < to; ++n)
+            box.append(QStringLiteral("line %1\r\n").arg(n, 3, 10, QLatin1Char('0')));
+    };
+    lines(0, 38);
+    box.setSelection(start, length);
+    box.verticalScrollBar()->setValue(top);
+    lines(38, 43);
+    QCOMPARE(box.lineText(0), QByteArray("line 004"));
+    QCOMPARE(box.selectedText(), selected);
+    QCOMPARE(box.lineText(box.firstVisibleLine()), topLine.toLatin1());
 }
 
 void ReplyBoxTest::emptyAndClearedTextStayUsable()

@@ -24,6 +24,8 @@ private slots:
     void columnsExpandTabs_data();
     void columnsExpandTabs();
     void changesAreSignalled();
+    void pastTheLimitOldestLinesGo_data();
+    void pastTheLimitOldestLinesGo();
     void replyShowsAsUtf8OnlyWhenItIsUtf8_data();
     void replyShowsAsUtf8OnlyWhenItIsUtf8();
 };
@@ -129,6 +131,22 @@ void ReplyTextTest::lineStartsKeepFullPositionsPastEachStep()
             return;
     }
 
+    // Dropping the first line moves the others back, across the steps too.
+    if (starts.size() > 2) {
+        LineStarts dropped(3);
+        dropped.reset(starts.first());
+        for (qsizetype start : starts.mid(1))
+            dropped.push_back(start);
+        QList<qsizetype> rest = starts.mid(2);
+        const qsizetype by = rest.first();
+        for (qsizetype& start : rest)
+            start -= by;
+        dropped.dropFront(2, by);
+        check(dropped, rest);
+        if (QTest::currentTestFailed())
+            return;
+    }
+
     // The program's own split gives the same answers.
     LineStarts full;
     full.reset(starts.first());
@@ -187,6 +205,64 @@ void ReplyTextTest::changesAreSignalled()
     QCOMPARE(appended.count(), 2);
     QCOMPARE(text.data(), QByteArray());
     QCOMPARE(text.lineCount(), 1);
+}
+
+void ReplyTextTest::pastTheLimitOldestLinesGo_data()
+{
+    QTest::addColumn<Blocks>("blocks"); // appended in turn, over and over
+    QTest::addColumn<bool>("wholeLines"); // every cut falls on a line start
+
+    QTest::newRow("visitor lines") << Blocks{"Being fingered by 192.0.2.7\r\n"} << true;
+    QTest::newRow("every break kind, tabs, CR LF split over blocks")
+        << Blocks{"a\tb\r", "\nlonger\tline\n", "x\ry\r", "\r\n", "\t\t\n"} << true;
+    QTest::newRow("blocks larger than the limit") << Blocks{QByteArray(50, 'w') + "\r\n" + QByteArray(150, 'v') + "\n"}
+                                                  << true;
+    QTest::newRow("one endless line") << Blocks{"abc\tdefgh"} << false;
+}
+
+// The oracle: the text kept is the end of everything appended, and its index
+// is the one the same text would get given whole.
+void ReplyTextTest::pastTheLimitOldestLinesGo()
+{
+    QFETCH(Blocks, blocks);
+    QFETCH(bool, wholeLines);
+    constexpr qsizetype kLimit = 160;
+
+    ReplyText text;
+    text.setLimit(kLimit);
+    QSignalSpy dropped(&text, &ReplyText::dropped);
+    QByteArray all;
+    qsizetype droppedBytes = 0;
+    for (int round = 0; round < 60; ++round) {
+        const QByteArray& block = blocks.at(round % blocks.size());
+        ReplyText before;
+        before.setData(text.data() + block);
+        const qsizetype drops = dropped.count();
+        text.append(block);
+        all += block;
+        if (dropped.count() > drops) {
+            const qsizetype bytes = dropped.last().at(0).value<qsizetype>();
+            const qsizetype lines = dropped.last().at(1).value<qsizetype>();
+            QCOMPARE(before.lineOf(bytes), lines);
+            if (wholeLines)
+                QCOMPARE(before.lineStart(lines), bytes);
+            droppedBytes += bytes;
+        }
+        QVERIFY(text.length() <= kLimit);
+        QCOMPARE(text.data(), all.mid(droppedBytes));
+
+        ReplyText whole;
+        whole.setData(text.data());
+        QCOMPARE(text.lineCount(), whole.lineCount());
+        for (qsizetype line = 0; line < text.lineCount(); ++line) {
+            QCOMPARE(text.lineStart(line), whole.lineStart(line));
+            QCOMPARE(text.columnOf(text.lineEnd(line)), whole.columnOf(whole.lineEnd(line)));
+        }
+        QCOMPARE(text.widestLine(), whole.widestLine());
+    }
+    QVERIFY(droppedBytes > 0);
+    // A chunk at a time: at most one drop for every sixteenth of the limit appended.
+    QVERIFY2(dropped.count() <= all.size() / (kLimit / 16) + 1, qPrintable(QString::number(dropped.count())));
 }
 
 void ReplyTextTest::replyShowsAsUtf8OnlyWhenItIsUtf8_data()

@@ -253,6 +253,56 @@ private slots:
         QTRY_VERIFY(server.clientClosed);
     }
 
+    // A server that trickles a byte at a time never lets the idle limit
+    // pass: the query's own limit ends it, or the user does with Escape.
+    // Either way the reply so far stays and the connection closes.
+    void tricklingServerEnds_data()
+    {
+        QTest::addColumn<bool>("escape");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("at the query's limit") << false << "Timed out trying to connect to 127.0.0.1";
+        QTest::newRow("on Escape") << true << "Stopped by the user";
+    }
+    void tricklingServerEnds()
+    {
+        QFETCH(bool, escape);
+        QFETCH(QString, status);
+        ScriptedServer server;
+        RuntimeConfig config = clientConfig(server.port(), 1000);
+        config.queryLimitMs = escape ? 60000 : 2000;
+        start(config);
+        finger& w = window();
+        typeHost(w, "127.0.0.1");
+        clickShort(w);
+        QTRY_COMPARE(server.received, QByteArray("\r\n"));
+        QByteArray sent;
+        QTimer trickle;
+        connect(&trickle, &QTimer::timeout, &server, [&] {
+            if (server.peer && server.peer->state() == QAbstractSocket::ConnectedState) {
+                sent += char('a' + sent.size() % 26);
+                server.send(sent.right(1));
+            }
+        });
+        trickle.start(200);
+
+        if (escape) {
+            QTRY_VERIFY(w.text1->length() >= 3);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            QCOMPARE(w.statusText(), status);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isBusy(), 5000);
+        QCOMPARE(w.statusText(), status);
+        QVERIFY(w.text1->length() >= 3);
+        QVERIFY(sent.startsWith(w.text1->data()));
+        QTRY_VERIFY(server.clientClosed);
+
+        // With no query running, Escape changes nothing.
+        const QByteArray reply = w.text1->data();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QCOMPARE(w.statusText(), status);
+        QCOMPARE(w.text1->data(), reply);
+    }
+
     void lateDataOfAnEndedQueryIsDropped()
     {
         ScriptedServer server;

@@ -304,6 +304,10 @@ private slots:
         QTest::newRow("no line end") << "no-line-end" << noConnection << false;
         QTest::newRow("greeting 554") << "greeting-554" << noConnection << true;
         QTest::newRow("EHLO and HELO refused") << "hello-refused" << noConnection << true;
+        // Stale replies: the conversation is out of step and is dropped, the message not sent.
+        const QString early = QStringLiteral("The message was not sent. The SMTP server sent a reply before it was asked");
+        QTest::newRow("250 before the end of data") << "early-data-reply" << early + ":\n250 2.0.0 Ok: queued" << false;
+        QTest::newRow("250 before DATA") << "early-rcpt-reply" << early + ":\n250 OK" << false;
     }
     void misbehavingServer()
     {

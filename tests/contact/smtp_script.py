@@ -12,6 +12,9 @@ as "C: <line>". Scenarios:
     no-line-end     the greeting has no line end, then nothing more comes
     greeting-554    the greeting is 554; the server waits for QUIT
     hello-refused   EHLO and HELO are both refused
+    early-data-reply  DATA gets "354" and an unsolicited "250" at once; the
+                    end of data then gets "554"
+    early-rcpt-reply  RCPT TO gets "250" twice, the second before DATA is sent
 """
 
 import socket
@@ -60,6 +63,18 @@ def serve(conn, scenario):
             send(b"503 Bad sequence of commands\r\n")
         elif scenario == "hello-refused" and (cmd.startswith("EHLO") or cmd.startswith("HELO")):
             send(b"550 Go away\r\n")
+        elif scenario == "early-data-reply" and cmd == "DATA":
+            send(b"354 go ahead\r\n250 2.0.0 Ok: queued\r\n")
+            while True:
+                line = reader.readline()
+                if not line:
+                    return
+                if line == b".\r\n":
+                    break
+            print("C: .", flush=True)
+            send(b"554 5.7.1 Message rejected\r\n")
+        elif scenario == "early-rcpt-reply" and cmd.startswith("RCPT"):
+            send(b"250 OK\r\n250 OK\r\n")
         elif scenario == "huge-reply" and cmd.startswith("MAIL"):
             send(b"550 " + b"z" * 20000 + b"\r\n")
         else:
