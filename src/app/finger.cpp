@@ -1,5 +1,7 @@
 #include "app/finger.h"
 
+#include "app/AccessKeys.h"
+#include "app/ClipboardText.h"
 #include "app/Platform.h"
 #include "app/ReplyBox.h"
 #include "app/StatusLine.h"
@@ -15,7 +17,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
-#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -31,6 +34,9 @@ constexpr int kClientWidth = 7065;
 constexpr int kClientHeight = 3945;
 constexpr int kStatusHeight = 270;
 constexpr int kReplyTop = 630;
+// The smallest client area: room for the last button and a reply box a few lines high.
+constexpr int kMinClientWidth = 5400 + 1095 + 120;
+constexpr int kMinReplyHeight = 1400;
 // The frame and caption that the resize rule's outer size includes, for
 // window systems that report no decoration of their own.
 constexpr int kNominalFrameWidth = 120;
@@ -62,6 +68,10 @@ finger::finger(const RuntimeConfig& config, QWidget* parent) : QMainWindow(paren
     setWindowIcon(programIcon());
     createControls();
     createMenus();
+    yieldAccessKeysToMenuBar(this);
+    // The Edit menu's keys are checked against its rules as they are pressed, wherever the focus is.
+    qApp->installEventFilter(this);
+    connect(text1, &ReplyBox::selectionChanged, this, &finger::offerPrimarySelection);
 
     m_client = std::make_unique<FingerClient>(*this);
     m_service = std::make_unique<FingerService>(*this);
@@ -131,7 +141,8 @@ void finger::createControls()
     finger_socket = new SocketComponent(m_config.client, this);
     finger_socket->setObjectName(QStringLiteral("finger_socket"));
 
-    client->setMinimumSize(1, 1);
+    // Made smaller, the window would push the buttons and boxes out of sight.
+    client->setMinimumSize(Twips::toPixelsX(kMinClientWidth), Twips::toPixelsY(kReplyTop + kMinReplyHeight));
     const int menuHeight = menuBar()->sizeHint().height();
     resize(Twips::toPixelsX(kClientWidth), menuHeight + Twips::toPixelsY(kClientHeight));
     StatusBar1->setFixedHeight(std::max(Twips::toPixelsY(kStatusHeight), StatusBar1->sizeHint().height()));
@@ -231,10 +242,25 @@ bool finger::isBusy() const
 
 void finger::setBusy(bool busy)
 {
-    if (busy)
-        setCursor(Qt::WaitCursor);
-    else
+    if (busy == isBusy())
+        return;
+    if (!busy) {
         unsetCursor();
+        for (const auto& [control, own] : m_ownCursors) {
+            if (control)
+                control->setCursor(own);
+        }
+        m_ownCursors.clear();
+        return;
+    }
+    setCursor(Qt::WaitCursor);
+    // The text boxes show their I-beam over the window's pointer; while busy the hourglass covers them too.
+    for (QWidget* control : findChildren<QWidget*>()) {
+        if (control->window() == this && control->testAttribute(Qt::WA_SetCursor)) {
+            m_ownCursors.emplace_back(control, control->cursor());
+            control->setCursor(Qt::WaitCursor);
+        }
+    }
 }
 
 QString finger::statusText() const
@@ -288,8 +314,8 @@ void finger::changeEvent(QEvent* event)
     // Minimising hides to the tray; the next show comes back at normal size,
     // also when the window was maximised before.
     QTimer::singleShot(0, this, [this] {
-        hide();
         setWindowState(Qt::WindowNoState);
+        hide();
     });
 }
 
@@ -327,7 +353,16 @@ void finger::mnuCopy_Click()
     text1->setFocus();
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(text1->selectedText());
+    clipboard->setText(ClipboardText::withPlatformLineEnds(text1->selectedText()));
+}
+
+void finger::offerPrimarySelection()
+{
+    // A selection in the reply box is also the primary selection, as in any X11 text view.
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard->supportsSelection() && text1->selLength() > 0)
+        clipboard->setMimeData(ClipboardText::replySelection(text1->data(), text1->selStart(), text1->selLength()),
+                               QClipboard::Selection);
 }
 
 void finger::mnuSelect_Click()
@@ -343,6 +378,26 @@ void finger::mnuHide_Click()
         hide();
     else
         showMinimized();
+}
+
+bool finger::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::ShortcutOverride && watched->isWidgetType()
+        && static_cast<QWidget*>(watched)->window() == this) {
+        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        if (pressed == mnuCopy->shortcut() || pressed == mnuSelect->shortcut()) {
+            // The menu's rules apply to the state at the moment of the key, not at the
+            // menu's last opening; and its keys act on the reply box, so the focused
+            // box does not claim them while the menu's item is enabled.
+            mnuEdit_Click();
+            const QAction* item = pressed == mnuCopy->shortcut() ? mnuCopy : mnuSelect;
+            if (item->isEnabled()) {
+                event->ignore();
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void finger::closeEvent(QCloseEvent* event)

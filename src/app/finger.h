@@ -3,10 +3,14 @@
 #include "app/Config.h"
 #include "app/Settings.h"
 
+#include <QCursor>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 class QAction;
 class QComboBox;
@@ -109,6 +113,7 @@ signals:
     void exitWanted();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -117,6 +122,7 @@ private:
     void createControls();
     void createMenus();
     void appendLine(const QString& line);
+    void offerPrimarySelection();
 
     RuntimeConfig m_config;
     Profile m_profile;
@@ -125,4 +131,6 @@ private:
     std::unique_ptr<FingerService> m_service;
     std::unique_ptr<Transcript> m_transcript;
     std::unique_ptr<Contact> m_contact;
+    // Controls with a pointer of their own, which the busy pointer covers for a while.
+    std::vector<std::pair<QPointer<QWidget>, QCursor>> m_ownCursors;
 };
