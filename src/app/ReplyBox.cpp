@@ -3,47 +3,23 @@
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPaintEvent>
-#include <QPainter>
 #include <QScrollBar>
 #include <QtMath>
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 
 namespace {
-// Space between the viewport's edge and the first line and column.
-constexpr int kMargin = 2;
-
 int clampToInt(qsizetype value)
 {
     return static_cast<int>(std::clamp<qsizetype>(value, 0, INT_MAX));
-}
-
-enum class Glyph { Plain, Tab, Symbol };
-
-Glyph glyphKind(uchar c)
-{
-    if (c == '\t')
-        return Glyph::Tab;
-    // C0 and C1 controls have no glyph (and would lose their cell), the soft
-    // hyphen is dropped by text shaping: draw all of them on their own.
-    if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0xAD)
-        return Glyph::Symbol;
-    return Glyph::Plain;
-}
-
-bool isWordChar(uchar c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'
-        || c == 0xAA || c == 0xB5 || c == 0xBA || (c >= 0xC0 && c != 0xD7 && c != 0xF7);
 }
 } // namespace
 
 ReplyBox::ReplyBox(QWidget* parent) : QAbstractScrollArea(parent)
 {
-    resetIndex();
+    connect(&m_text, &ReplyText::replaced, this, &ReplyBox::textReplaced);
+    connect(&m_text, &ReplyText::appended, this, &ReplyBox::textAppended);
     QFont face(QStringLiteral("Courier New"));
     face.setPointSizeF(11.25);
     face.setStyleHint(QFont::TypeWriter);
@@ -67,8 +43,6 @@ ReplyBox::ReplyBox(QWidget* parent) : QAbstractScrollArea(parent)
 
 ReplyBox::~ReplyBox() = default;
 
-// --- Text and line index -------------------------------------------------
-
 void ReplyBox::setText(const QString& text)
 {
     setData(text.toLatin1());
@@ -76,9 +50,21 @@ void ReplyBox::setText(const QString& text)
 
 void ReplyBox::setData(const QByteArray& data)
 {
-    m_data = data;
-    resetIndex();
-    indexFrom(0);
+    m_text.setData(data);
+}
+
+void ReplyBox::clear()
+{
+    m_text.clear();
+}
+
+void ReplyBox::append(const QByteArray& block)
+{
+    m_text.append(block);
+}
+
+void ReplyBox::textReplaced()
+{
     m_goalColumn = -1;
     setAnchorAndCaret(0, 0);
     updateScrollBars();
@@ -87,191 +73,10 @@ void ReplyBox::setData(const QByteArray& data)
     viewport()->update();
 }
 
-void ReplyBox::clear()
+void ReplyBox::textAppended()
 {
-    // Release the memory of a large reply, not only its contents.
-    m_data = QByteArray();
-    setData(m_data);
-}
-
-void ReplyBox::append(const QByteArray& block)
-{
-    if (block.isEmpty())
-        return;
-    const qsizetype from = m_data.size();
-    m_data.append(block);
-    indexFrom(from);
     updateScrollBars();
     viewport()->update();
-}
-
-void ReplyBox::resetIndex()
-{
-    m_lineStarts.reset(0);
-    std::vector<bool>{false}.swap(m_lineHasTab);
-    std::vector<Mark>().swap(m_marks);
-    m_openColumns = 0;
-    m_widestLine = 0;
-}
-
-// Extends the index over m_data[from..]; only the last line can be open, so
-// the work is proportional to the new bytes.
-void ReplyBox::indexFrom(qsizetype from)
-{
-    const char* d = m_data.constData();
-    const qsizetype size = m_data.size();
-    qsizetype start = m_lineStarts.back();
-    qsizetype columns = m_openColumns;
-    bool hasTab = m_lineHasTab.back();
-    qsizetype widest = m_widestLine;
-    const qsizetype marksSoFar = std::max<qsizetype>(1, (from - start + kMarkSpacing - 1) / kMarkSpacing);
-    qsizetype nextMark = start + marksSoFar * kMarkSpacing;
-
-    // Only LF, CR and tab need a look of their own; the plain runs between
-    // them are skipped with memchr, which keeps large replies cheap.
-    auto nextOf = [d, size](char wanted, qsizetype at) {
-        const void* found = at < size ? std::memchr(d + at, wanted, static_cast<size_t>(size - at)) : nullptr;
-        return found ? static_cast<qsizetype>(static_cast<const char*>(found) - d) : size;
-    };
-    qsizetype nextLf = nextOf('\n', from);
-    qsizetype nextCr = nextOf('\r', from);
-    qsizetype nextTab = nextOf('\t', from);
-
-    qsizetype i = from;
-    while (i < size) {
-        const qsizetype special = std::min({nextLf, nextCr, nextTab});
-        if (special > i) {
-            for (; nextMark < special; nextMark += kMarkSpacing)
-                m_marks.push_back({nextMark, columns + (nextMark - i)});
-            columns += special - i;
-            i = special;
-            if (i >= size)
-                break;
-        }
-        const char c = d[i];
-        if (c == '\t') {
-            if (i == nextMark) {
-                m_marks.push_back({i, columns});
-                nextMark += kMarkSpacing;
-            }
-            columns = (columns / kTabWidth + 1) * kTabWidth;
-            hasTab = true;
-            nextTab = nextOf('\t', ++i);
-            continue;
-        }
-        if (c == '\n' && i > 0 && d[i - 1] == '\r') {
-            // The CR before (maybe from the previous block) already broke
-            // the line; the pair is one break, so the new line starts later.
-            start = i + 1;
-            m_lineStarts.pop_back();
-            m_lineStarts.push_back(start);
-            nextMark = start + kMarkSpacing;
-        } else {
-            widest = std::max(widest, columns);
-            m_lineHasTab.back() = hasTab;
-            start = i + 1;
-            m_lineStarts.push_back(start);
-            m_lineHasTab.push_back(false);
-            columns = 0;
-            hasTab = false;
-            nextMark = start + kMarkSpacing;
-        }
-        if (c == '\n')
-            nextLf = nextOf('\n', ++i);
-        else
-            nextCr = nextOf('\r', ++i);
-    }
-    m_lineHasTab.back() = hasTab;
-    m_openColumns = columns;
-    m_widestLine = std::max(widest, columns);
-}
-
-qsizetype ReplyBox::lineEnd(qsizetype line) const
-{
-    if (line + 1 >= lineCount())
-        return m_data.size();
-    const qsizetype next = lineStart(line + 1);
-    if (m_data.at(next - 1) == '\n' && next - 2 >= lineStart(line) && m_data.at(next - 2) == '\r')
-        return next - 2;
-    return next - 1;
-}
-
-QByteArray ReplyBox::lineText(qsizetype line) const
-{
-    if (line < 0 || line >= lineCount())
-        return {};
-    const qsizetype start = lineStart(line);
-    return m_data.mid(start, lineEnd(line) - start);
-}
-
-qsizetype ReplyBox::lineOf(qsizetype position) const
-{
-    return m_lineStarts.lineAt(position);
-}
-
-qsizetype ReplyBox::columnOf(qsizetype position) const
-{
-    const qsizetype line = lineOf(position);
-    const qsizetype start = lineStart(line);
-    const qsizetype target = std::clamp(position, start, lineEnd(line));
-    if (!lineHasTab(line))
-        return target - start;
-
-    qsizetype p = start;
-    qsizetype column = 0;
-    auto it = std::upper_bound(m_marks.begin(), m_marks.end(), target,
-                               [](qsizetype pos, const Mark& mark) { return pos < mark.position; });
-    if (it != m_marks.begin() && (it - 1)->position >= start) {
-        p = (it - 1)->position;
-        column = (it - 1)->column;
-    }
-    const char* d = m_data.constData();
-    for (; p < target; ++p)
-        column = d[p] == '\t' ? (column / kTabWidth + 1) * kTabWidth : column + 1;
-    return column;
-}
-
-std::pair<qsizetype, qsizetype> ReplyBox::locateColumn(qsizetype line, qsizetype column) const
-{
-    const qsizetype start = lineStart(line);
-    const qsizetype end = lineEnd(line);
-    column = std::max<qsizetype>(0, column);
-    if (!lineHasTab(line)) {
-        // Without tabs a column is a byte offset: no scan, however long the line.
-        if (column >= end - start)
-            return {end, end - start};
-        return {start + column, column};
-    }
-
-    const auto byPosition = [](const Mark& mark, qsizetype pos) { return mark.position < pos; };
-    const auto first = std::lower_bound(m_marks.begin(), m_marks.end(), start, byPosition);
-    const auto last = std::lower_bound(first, m_marks.end(), end, byPosition);
-    const auto after = std::upper_bound(first, last, column,
-                                        [](qsizetype col, const Mark& mark) { return col < mark.column; });
-    qsizetype p = start;
-    qsizetype c = 0;
-    if (after != first) {
-        p = (after - 1)->position;
-        c = (after - 1)->column;
-    }
-    const char* d = m_data.constData();
-    for (; p < end; ++p) {
-        const qsizetype width = d[p] == '\t' ? kTabWidth - c % kTabWidth : 1;
-        if (c + width > column)
-            return {p, c};
-        c += width;
-    }
-    return {end, c};
-}
-
-qsizetype ReplyBox::positionAtColumn(qsizetype line, qreal column) const
-{
-    const auto [p, c] = locateColumn(line, static_cast<qsizetype>(std::floor(column)));
-    if (p >= lineEnd(line))
-        return p;
-    const qsizetype width = m_data.at(p) == '\t' ? kTabWidth - c % kTabWidth : 1;
-    // The caret goes to the nearer edge of the character.
-    return column - static_cast<qreal>(c) > width / 2.0 ? p + 1 : p;
 }
 
 std::pair<qsizetype, qreal> ReplyBox::cellAt(const QPoint& point) const
@@ -285,28 +90,8 @@ std::pair<qsizetype, qreal> ReplyBox::cellAt(const QPoint& point) const
 qsizetype ReplyBox::positionAt(const QPoint& point) const
 {
     const auto [line, column] = cellAt(point);
-    return positionAtColumn(line, column);
+    return m_text.positionAtColumn(line, column);
 }
-
-qsizetype ReplyBox::nextPosition(qsizetype position) const
-{
-    if (position >= m_data.size())
-        return m_data.size();
-    if (m_data.at(position) == '\r' && position + 1 < m_data.size() && m_data.at(position + 1) == '\n')
-        return position + 2;
-    return position + 1;
-}
-
-qsizetype ReplyBox::previousPosition(qsizetype position) const
-{
-    if (position <= 0)
-        return 0;
-    if (m_data.at(position - 1) == '\n' && position >= 2 && m_data.at(position - 2) == '\r')
-        return position - 2;
-    return position - 1;
-}
-
-// --- Selection -----------------------------------------------------------
 
 qsizetype ReplyBox::selStart() const
 {
@@ -320,16 +105,12 @@ qsizetype ReplyBox::selLength() const
 
 QString ReplyBox::selectedText() const
 {
-    return QString::fromLatin1(m_data.mid(selStart(), selLength()));
+    return m_text.textAt(selStart(), selLength());
 }
 
 void ReplyBox::setSelection(qsizetype start, qsizetype length)
 {
-    const qsizetype size = m_data.size();
-    const qsizetype anchor = std::clamp<qsizetype>(start, 0, size);
-    // Clamped before adding, so no length can overflow the sum.
-    const qsizetype caret = length >= 0 ? (length > size - anchor ? size : anchor + length)
-                                        : (length < -anchor ? 0 : anchor + length);
+    const auto [anchor, caret] = m_text.clampSelection(start, length);
     m_goalColumn = -1;
     setAnchorAndCaret(anchor, caret);
     ensureCaretVisible();
@@ -337,7 +118,7 @@ void ReplyBox::setSelection(qsizetype start, qsizetype length)
 
 void ReplyBox::selectAll()
 {
-    setSelection(0, m_data.size());
+    setSelection(0, length());
 }
 
 void ReplyBox::setAnchorAndCaret(qsizetype anchor, qsizetype caret)
@@ -427,7 +208,7 @@ void ReplyBox::updateScrollBars()
     // One column more than the widest line, so the caret after its last character shows.
     const qsizetype columns = visibleColumns();
     QScrollBar* horizontal = horizontalScrollBar();
-    horizontal->setRange(0, clampToInt(m_widestLine + 1 - columns));
+    horizontal->setRange(0, clampToInt(widestLine() + 1 - columns));
     horizontal->setPageStep(clampToInt(columns));
     horizontal->setSingleStep(1);
 }
@@ -454,130 +235,6 @@ void ReplyBox::scrollContentsBy(int, int)
     viewport()->update();
 }
 
-// --- Painting ------------------------------------------------------------
-
-const QPixmap& ReplyBox::symbolPixmap(uchar c, bool selected) const
-{
-    const int key = c | (selected ? 0x100 : 0);
-    auto it = m_symbols.find(key);
-    if (it != m_symbols.end())
-        return it->second;
-
-    const qreal ratio = devicePixelRatioF();
-    const QSizeF cell(m_charWidth, m_lineHeight);
-    QPixmap pixmap((cell * ratio).toSize());
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    const QColor colour = palette().color(selected ? QPalette::HighlightedText : QPalette::Text);
-    painter.setPen(colour);
-    if (c == 0xAD) {
-        painter.setFont(font());
-        painter.drawText(QPointF(0, m_ascent), QStringLiteral("-"));
-    } else {
-        // Controls show as their code in a small frame, so NUL, ESC and the
-        // rest can be told apart and never act on the view.
-        const QRectF frame = QRectF(QPointF(0, 0), cell).adjusted(0.5, 1.5, -0.5, -1.5);
-        painter.drawRect(frame);
-        QFont small = font();
-        small.setPixelSize(std::max(5, (m_lineHeight - 4) / 2));
-        painter.setFont(small);
-        const QString code = QStringLiteral("%1").arg(int(c), 2, 16, QLatin1Char('0')).toUpper();
-        painter.drawText(frame, Qt::AlignCenter, code.left(1) + QLatin1Char('\n') + code.mid(1));
-    }
-    return m_symbols.emplace(key, std::move(pixmap)).first->second;
-}
-
-void ReplyBox::paintLine(QPainter& painter, qsizetype line, int y, qsizetype firstColumn,
-                         qsizetype columns) const
-{
-    const qsizetype start = lineStart(line);
-    const qsizetype end = lineEnd(line);
-    const qsizetype lastColumn = firstColumn + columns;
-    const qsizetype selectionStart = selStart();
-    const qsizetype selectionEnd = selectionStart + selLength();
-    const auto xOf = [&](qsizetype column) { return kMargin + (column - firstColumn) * m_charWidth; };
-
-    // Selection background first; a selected line end shows as one more cell.
-    if (selectionEnd > selectionStart && selectionStart <= end && selectionEnd > start) {
-        qsizetype from = columnOf(std::max(selectionStart, start));
-        qsizetype to = columnOf(std::min(selectionEnd, end));
-        if (selectionEnd > end && line + 1 < lineCount())
-            ++to;
-        from = std::max(from, firstColumn);
-        to = std::min(to, lastColumn);
-        if (from < to)
-            painter.fillRect(QRectF(xOf(from), y, (to - from) * m_charWidth, m_lineHeight),
-                             palette().brush(QPalette::Highlight));
-    }
-
-    const QColor textColour = palette().color(QPalette::Text);
-    const QColor selectedColour = palette().color(QPalette::HighlightedText);
-    const char* d = m_data.constData();
-    auto [p, column] = locateColumn(line, firstColumn);
-
-    // Plain characters are drawn in runs of one colour; the font is fixed
-    // pitch, so a run covers exactly its columns.
-    QString run;
-    qsizetype runColumn = 0;
-    bool runSelected = false;
-    const auto flush = [&] {
-        if (run.isEmpty())
-            return;
-        painter.setPen(runSelected ? selectedColour : textColour);
-        painter.drawText(QPointF(xOf(runColumn), y + m_ascent), run);
-        run.clear();
-    };
-    for (; p < end && column < lastColumn; ++p) {
-        const uchar c = static_cast<uchar>(d[p]);
-        const bool selected = p >= selectionStart && p < selectionEnd;
-        switch (glyphKind(c)) {
-        case Glyph::Tab:
-            flush();
-            column = (column / kTabWidth + 1) * kTabWidth;
-            break;
-        case Glyph::Symbol:
-            flush();
-            painter.drawPixmap(QPointF(xOf(column), y), symbolPixmap(c, selected));
-            ++column;
-            break;
-        case Glyph::Plain:
-            if (!run.isEmpty() && selected != runSelected)
-                flush();
-            if (run.isEmpty()) {
-                runColumn = column;
-                runSelected = selected;
-            }
-            run.append(QChar(c));
-            ++column;
-            break;
-        }
-    }
-    flush();
-}
-
-void ReplyBox::paintEvent(QPaintEvent* event)
-{
-    QPainter painter(viewport());
-    painter.fillRect(event->rect(), palette().brush(QPalette::Base));
-    painter.setFont(font());
-
-    const qsizetype top = firstVisibleLine();
-    const qsizetype left = firstVisibleColumn();
-    // One column more than fits, for the partly visible cell at the right edge.
-    const qsizetype columns = visibleColumns() + 1;
-    const int firstRow = std::max(0, (event->rect().top() - kMargin) / m_lineHeight);
-    const int lastRow = std::max(0, (event->rect().bottom() - kMargin) / m_lineHeight);
-    for (int row = firstRow; row <= lastRow && top + row < lineCount(); ++row)
-        paintLine(painter, top + row, kMargin + row * m_lineHeight, left, columns);
-
-    if (hasFocus()) {
-        const QPointF caret = cellPosition(lineOf(m_caret), columnOf(m_caret));
-        if (caret.y() >= 0 && caret.y() < viewport()->height() && caret.x() >= 0 && caret.x() <= viewport()->width())
-            painter.fillRect(QRectF(caret.x(), caret.y(), 1, m_lineHeight), palette().brush(QPalette::Text));
-    }
-}
-
 void ReplyBox::focusInEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusInEvent(event);
@@ -602,15 +259,15 @@ void ReplyBox::keyPressEvent(QKeyEvent* event)
         if (m_goalColumn < 0)
             m_goalColumn = columnOf(m_caret);
         const qsizetype target = std::clamp<qsizetype>(line + lines, 0, lineCount() - 1);
-        moveCaret(positionAtColumn(target, qreal(m_goalColumn)), shift, true);
+        moveCaret(m_text.positionAtColumn(target, qreal(m_goalColumn)), shift, true);
     };
 
     switch (event->key()) {
     case Qt::Key_Left:
-        moveCaret(previousPosition(m_caret), shift);
+        moveCaret(m_text.previousPosition(m_caret), shift);
         break;
     case Qt::Key_Right:
-        moveCaret(nextPosition(m_caret), shift);
+        moveCaret(m_text.nextPosition(m_caret), shift);
         break;
     case Qt::Key_Up:
         verticalMove(-1);
@@ -630,7 +287,7 @@ void ReplyBox::keyPressEvent(QKeyEvent* event)
         moveCaret(control ? 0 : lineStart(line), shift);
         break;
     case Qt::Key_End:
-        moveCaret(control ? m_data.size() : lineEnd(line), shift);
+        moveCaret(control ? length() : lineEnd(line), shift);
         break;
     default:
         // Typing never edits the record; Copy and Select All belong to the
@@ -682,23 +339,13 @@ void ReplyBox::mouseDoubleClickEvent(QMouseEvent* event)
     }
     // The word under the pointer, not the one after the nearest caret place.
     const auto [line, column] = cellAt(event->position().toPoint());
-    const qsizetype position = locateColumn(line, static_cast<qsizetype>(column)).first;
-    const qsizetype start = lineStart(line);
-    const qsizetype end = lineEnd(line);
-    if (position >= end) {
+    const qsizetype position = m_text.locateColumn(line, static_cast<qsizetype>(column)).first;
+    if (position >= lineEnd(line)) {
         moveCaret(position, false);
         m_dragging = false;
         return;
     }
-    const char* d = m_data.constData();
-    qsizetype from = position;
-    qsizetype to = position + 1;
-    if (isWordChar(static_cast<uchar>(d[position]))) {
-        while (from > start && isWordChar(static_cast<uchar>(d[from - 1])))
-            --from;
-        while (to < end && isWordChar(static_cast<uchar>(d[to])))
-            ++to;
-    }
+    const auto [from, to] = m_text.wordAround(line, position);
     m_goalColumn = -1;
     setAnchorAndCaret(from, to);
     ensureCaretVisible();

@@ -1,0 +1,192 @@
+#include "TestMain.h"
+#include "app/LineStarts.h"
+#include "app/ReplyText.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <algorithm>
+
+namespace {
+using Blocks = QList<QByteArray>;
+} // namespace
+
+class ReplyTextTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void lineIndexFollowsEveryBreakKind_data();
+    void lineIndexFollowsEveryBreakKind();
+    void crAtBlockEndAndLfAtNextStartAreOneBreak();
+    void lineStartsKeepFullPositionsPastEachStep_data();
+    void lineStartsKeepFullPositionsPastEachStep();
+    void columnsExpandTabs_data();
+    void columnsExpandTabs();
+    void changesAreSignalled();
+};
+
+void ReplyTextTest::lineIndexFollowsEveryBreakKind_data()
+{
+    QTest::addColumn<Blocks>("blocks");
+    QTest::addColumn<Blocks>("lines");
+
+    QTest::newRow("empty text is one line") << Blocks{} << Blocks{""};
+    QTest::newRow("CR LF") << Blocks{"a\r\nb"} << Blocks{"a", "b"};
+    QTest::newRow("bare LF") << Blocks{"a\nb"} << Blocks{"a", "b"};
+    QTest::newRow("lone CR") << Blocks{"a\rb"} << Blocks{"a", "b"};
+    QTest::newRow("CR and LF split over two blocks") << Blocks{"a\r", "\nb"} << Blocks{"a", "b"};
+    QTest::newRow("LF then CR are two breaks") << Blocks{"a\n\rb"} << Blocks{"a", "", "b"};
+    QTest::newRow("CR then CR LF") << Blocks{"a\r\r\nb"} << Blocks{"a", "", "b"};
+    QTest::newRow("LF split after LF") << Blocks{"a\n", "\nb"} << Blocks{"a", "", "b"};
+    QTest::newRow("ends in CR LF") << Blocks{"a\r\n"} << Blocks{"a", ""};
+    QTest::newRow("ends in lone CR") << Blocks{"a\r"} << Blocks{"a", ""};
+    QTest::newRow("only breaks") << Blocks{"\r\n\n\r"} << Blocks{"", "", "", ""};
+    QTest::newRow("one byte a block") << Blocks{"x", "\r", "\n", "y", "\r", "\r", "z", "\n", "\r", "\n"}
+                                      << Blocks{"x", "y", "", "z", "", ""};
+    QTest::newRow("a line spread over blocks") << Blocks{"ab", "cd", "e\r\nf"} << Blocks{"abcde", "f"};
+}
+
+void ReplyTextTest::lineIndexFollowsEveryBreakKind()
+{
+    QFETCH(Blocks, blocks);
+    QFETCH(Blocks, lines);
+
+    ReplyText text;
+    QByteArray all;
+    for (const QByteArray& block : blocks) {
+        text.append(block);
+        all += block;
+    }
+    QCOMPARE(text.data(), all);
+    Blocks seen;
+    for (qsizetype line = 0; line < text.lineCount(); ++line)
+        seen.append(text.lineText(line));
+    QCOMPARE(seen, lines);
+
+    // The same text given at once is indexed the same way.
+    ReplyText whole;
+    whole.setData(all);
+    QCOMPARE(whole.lineCount(), text.lineCount());
+    for (qsizetype line = 0; line < text.lineCount(); ++line)
+        QCOMPARE(whole.lineStart(line), text.lineStart(line));
+}
+
+void ReplyTextTest::crAtBlockEndAndLfAtNextStartAreOneBreak()
+{
+    ReplyText text;
+    text.append(QByteArray("a\r"));
+    QCOMPARE(text.lineCount(), 2);
+    QCOMPARE(text.lineText(1), QByteArray());
+    text.append(QByteArray("\n"));
+    QCOMPARE(text.lineCount(), 2);
+    QCOMPARE(text.lineStart(1), 3);
+    text.append(QByteArray("b"));
+    QCOMPARE(text.lineText(1), QByteArray("b"));
+}
+
+void ReplyTextTest::lineStartsKeepFullPositionsPastEachStep_data()
+{
+    // With 3 low bits the high part steps every 8 positions, as it does every 4 GiB in the view.
+    QTest::addColumn<QList<qsizetype>>("starts");
+    QTest::newRow("one line") << QList<qsizetype>{0};
+    QTest::newRow("dense across steps") << QList<qsizetype>{0, 1, 2, 5, 7, 8, 9, 15, 16, 17, 23, 24};
+    QTest::newRow("lines longer than a step") << QList<qsizetype>{0, 3, 30, 31, 64, 65, 200};
+    QTest::newRow("first step on a line of its own") << QList<qsizetype>{0, 8, 16, 40};
+}
+
+void ReplyTextTest::lineStartsKeepFullPositionsPastEachStep()
+{
+    QFETCH(QList<qsizetype>, starts);
+
+    auto check = [](const LineStarts& index, const QList<qsizetype>& expected) {
+        QCOMPARE(index.size(), expected.size());
+        for (qsizetype line = 0; line < expected.size(); ++line)
+            QCOMPARE(index.at(line), expected.at(line));
+        for (qsizetype position = -2; position <= expected.last() + 20; ++position) {
+            const qsizetype line = std::upper_bound(expected.begin(), expected.end(), position) - expected.begin() - 1;
+            QCOMPARE(index.lineAt(position), std::max<qsizetype>(line, 0));
+        }
+    };
+    LineStarts index(3);
+    index.reset(starts.first());
+    for (qsizetype start : starts.mid(1))
+        index.push_back(start);
+    check(index, starts);
+    if (QTest::currentTestFailed())
+        return;
+
+    // Moving the last start on, the way a CR LF split over two blocks does, also across a step.
+    QList<qsizetype> moved = starts;
+    for (qsizetype by : {1, 7, 1}) {
+        moved.last() += by;
+        index.pop_back();
+        index.push_back(moved.last());
+        check(index, moved);
+        if (QTest::currentTestFailed())
+            return;
+    }
+
+    // The program's own split gives the same answers.
+    LineStarts full;
+    full.reset(starts.first());
+    for (qsizetype start : starts.mid(1))
+        full.push_back(start);
+    check(full, starts);
+}
+
+void ReplyTextTest::columnsExpandTabs_data()
+{
+    QTest::addColumn<Blocks>("blocks");
+    QTest::addColumn<qsizetype>("widest");
+
+    QTest::newRow("plain") << Blocks{"abc\r\nde"} << qsizetype(3);
+    QTest::newRow("tab at start") << Blocks{"\tx"} << qsizetype(9);
+    QTest::newRow("tab after 8") << Blocks{"12345678\tx"} << qsizetype(17);
+    QTest::newRow("controls take one column") << Blocks{QByteArray("\0\x01\x1b", 3)} << qsizetype(3);
+    QTest::newRow("line grown over blocks") << Blocks{"abc", "def\n", "x"} << qsizetype(6);
+    QTest::newRow("tab in a later block") << Blocks{"ab", "\tc"} << qsizetype(9);
+    QTest::newRow("widest is not the last") << Blocks{"longest line\nshort"} << qsizetype(12);
+}
+
+void ReplyTextTest::columnsExpandTabs()
+{
+    QFETCH(Blocks, blocks);
+    QFETCH(qsizetype, widest);
+
+    ReplyText text;
+    for (const QByteArray& block : blocks)
+        text.append(block);
+    QCOMPARE(text.widestLine(), widest);
+    // The end of the widest line sits at that column.
+    qsizetype widestEnd = 0;
+    for (qsizetype line = 0; line < text.lineCount(); ++line)
+        widestEnd = std::max(widestEnd, text.columnOf(text.lineEnd(line)));
+    QCOMPARE(widestEnd, widest);
+}
+
+void ReplyTextTest::changesAreSignalled()
+{
+    // The view rescrolls and repaints on these alone.
+    ReplyText text;
+    QSignalSpy appended(&text, &ReplyText::appended);
+    QSignalSpy replaced(&text, &ReplyText::replaced);
+    text.append(QByteArray("ab\r"));
+    text.append(QByteArray());
+    text.append(QByteArray("\ncd"));
+    QCOMPARE(appended.count(), 2);
+    QCOMPARE(appended.at(0), (QVariantList{qsizetype(0), qsizetype(3)}));
+    QCOMPARE(appended.at(1), (QVariantList{qsizetype(3), qsizetype(3)}));
+    QCOMPARE(replaced.count(), 0);
+
+    text.setData(QByteArray("x"));
+    text.clear();
+    QCOMPARE(replaced.count(), 2);
+    QCOMPARE(appended.count(), 2);
+    QCOMPARE(text.data(), QByteArray());
+    QCOMPARE(text.lineCount(), 1);
+}
+
+static TestRegistration<ReplyTextTest> registration;
+
+#include "ReplyTextTest.moc"
