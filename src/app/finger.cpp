@@ -13,12 +13,12 @@
 #include "output/Transcript.h"
 #include "server/FingerService.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
 #include <QKeyEvent>
-#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -312,7 +312,10 @@ void finger::changeEvent(QEvent* event)
     if (event->type() != QEvent::WindowStateChange || !isMinimized() || !canHideToTray)
         return;
     // Minimising hides to the tray; the next show comes back at normal size,
-    // also when the window was maximised before.
+    // also when the window was maximised before. Once the state change is done,
+    // the state goes back to normal before the window hides: on X11 changing the
+    // state of a hidden, minimised window maps it again, and the window manager
+    // would frame a window that Qt believes hidden.
     QTimer::singleShot(0, this, [this] {
         setWindowState(Qt::WindowNoState);
         hide();
