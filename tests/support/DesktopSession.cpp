@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -90,9 +91,31 @@ pid_t spawn(const QStringList& command, const QProcessEnvironment& environment,
 struct DesktopSession::Child
 {
     pid_t pid = -1;
+    int log = -1; // what it printed, to say why it failed
+
+    Child()
+    {
+        char path[] = "/tmp/desktop-session-XXXXXX";
+        log = ::mkostemp(path, O_CLOEXEC);
+        if (log >= 0)
+            ::unlink(path);
+    }
+
+    // The end of what it printed, for a failure message.
+    QString output() const
+    {
+        char buffer[400];
+        const off_t size = log >= 0 ? ::lseek(log, 0, SEEK_END) : 0;
+        const ssize_t got = size > 0 ? ::pread(log, buffer, sizeof buffer, std::max<off_t>(0, size - off_t(sizeof buffer))) : 0;
+        return got > 0 ? QStringLiteral(": ") + QString::fromLocal8Bit(buffer, got).trimmed() : QString();
+    }
+
+    bool hasExited() const { return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == pid; }
 
     ~Child()
     {
+        if (log >= 0)
+            ::close(log);
         if (pid <= 0)
             return;
         ::kill(-pid, SIGTERM);
@@ -187,11 +210,10 @@ bool DesktopSession::startChild(const QStringList& command, const char* what, QB
         return false;
     }
     auto child = std::make_unique<Child>();
-    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const int log = child->log;
     // A child that reports (a display number, a bus address) writes one line to fd 3.
-    child->pid = report ? spawn(command, environment(), {{pipeFds[1], 3}, {devNull, STDOUT_FILENO}, {devNull, STDERR_FILENO}})
-                        : spawn(command, environment(), {{devNull, STDOUT_FILENO}, {devNull, STDERR_FILENO}});
-    ::close(devNull);
+    child->pid = report ? spawn(command, environment(), {{pipeFds[1], 3}, {log, STDOUT_FILENO}, {log, STDERR_FILENO}})
+                        : spawn(command, environment(), {{log, STDOUT_FILENO}, {log, STDERR_FILENO}});
     bool started = child->pid > 0;
     if (report) {
         ::close(pipeFds[1]);
@@ -199,9 +221,9 @@ bool DesktopSession::startChild(const QStringList& command, const char* what, QB
         ::close(pipeFds[0]);
         started = !report->isEmpty();
     }
-    m_children.push_back(std::move(child));
     if (!started)
-        m_whyNot = QString::fromLatin1(what) + QStringLiteral(" did not start");
+        m_whyNot = QString::fromLatin1(what) + QStringLiteral(" did not start") + child->output();
+    m_children.push_back(std::move(child));
     return started;
 }
 
@@ -233,9 +255,10 @@ QByteArray DesktopSession::probe(const QStringList& command) const
 bool DesktopSession::waitUntil(const QStringList& command, const QByteArray& needle, const char* what)
 {
     QDeadlineTimer deadline(kStartTimeoutMs);
+    const Child& child = *m_children.back();
     while (!probe(command).contains(needle)) {
-        if (deadline.hasExpired()) {
-            m_whyNot = QString::fromLatin1(what) + QStringLiteral(" did not come up on ") + m_display;
+        if (deadline.hasExpired() || child.hasExited()) {
+            m_whyNot = QString::fromLatin1(what) + QStringLiteral(" did not come up on ") + m_display + child.output();
             return false;
         }
         QThread::msleep(50);
