@@ -1,5 +1,6 @@
 #include "contact/SendForm.h"
 
+#include "app/ClipboardText.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/Twips.h"
@@ -324,7 +325,7 @@ void SendForm::CopyOption_Click()
         return;
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(selectedText(focused));
+    clipboard->setText(ClipboardText::withPlatformLineEnds(selectedText(focused)));
 }
 
 void SendForm::CutOption_Click()
