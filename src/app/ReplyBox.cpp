@@ -1,6 +1,10 @@
 #include "app/ReplyBox.h"
 
+#include "app/ClipboardText.h"
+
+#include <QClipboard>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -20,6 +24,7 @@ ReplyBox::ReplyBox(QWidget* parent) : QAbstractScrollArea(parent)
 {
     connect(&m_text, &ReplyText::replaced, this, &ReplyBox::textReplaced);
     connect(&m_text, &ReplyText::appended, this, &ReplyBox::textAppended);
+    connect(this, &ReplyBox::selectionChanged, this, &ReplyBox::offerPrimarySelection);
     QFont face(QStringLiteral("Courier New"));
     face.setPointSizeF(11.25);
     face.setStyleHint(QFont::TypeWriter);
@@ -42,6 +47,14 @@ ReplyBox::ReplyBox(QWidget* parent) : QAbstractScrollArea(parent)
 }
 
 ReplyBox::~ReplyBox() = default;
+
+void ReplyBox::offerPrimarySelection()
+{
+    // A selection is also the primary selection, as in any X11 text view.
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard->supportsSelection() && selLength() > 0)
+        clipboard->setMimeData(ClipboardText::replySelection(data(), selStart(), selLength()), QClipboard::Selection);
+}
 
 void ReplyBox::setText(const QString& text)
 {

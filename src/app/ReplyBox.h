@@ -96,6 +96,7 @@ private:
     static constexpr int kMargin = 2;
 
     void textReplaced();
+    void offerPrimarySelection();
     void textAppended();
     void updateMetrics();
     void updateScrollBars();

@@ -73,7 +73,6 @@ finger::finger(const RuntimeConfig& config, QWidget* parent) : QMainWindow(paren
     yieldAccessKeysToMenuBar(this);
     // The Edit menu's keys are checked against its rules as they are pressed, wherever the focus is.
     qApp->installEventFilter(this);
-    connect(text1, &ReplyBox::selectionChanged, this, &finger::offerPrimarySelection);
 
     m_client = std::make_unique<FingerClient>(*this, *finger_socket);
     m_service = std::make_unique<FingerService>(m_config.server, m_profile);
@@ -381,15 +380,6 @@ void finger::mnuCopy_Click()
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     clipboard->setText(ClipboardText::withPlatformLineEnds(text1->selectedText()));
-}
-
-void finger::offerPrimarySelection()
-{
-    // A selection in the reply box is also the primary selection, as in any X11 text view.
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    if (clipboard->supportsSelection() && text1->selLength() > 0)
-        clipboard->setMimeData(ClipboardText::replySelection(text1->data(), text1->selStart(), text1->selLength()),
-                               QClipboard::Selection);
 }
 
 void finger::mnuSelect_Click()

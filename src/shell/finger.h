@@ -129,7 +129,6 @@ private:
     void createMenus();
     void wireHandlers();
     void appendLine(const QString& line);
-    void offerPrimarySelection();
 
     RuntimeConfig m_config;
     Profile m_profile;
