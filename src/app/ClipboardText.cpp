@@ -1,5 +1,7 @@
 #include "app/ClipboardText.h"
 
+#include "app/ReplyText.h"
+
 #include <QMimeData>
 
 #include <algorithm>
@@ -8,8 +10,8 @@ namespace {
 class ReplySelectionData final : public QMimeData
 {
 public:
-    ReplySelectionData(const QByteArray& reply, qsizetype start, qsizetype length)
-        : m_reply(reply), m_start(start), m_length(length)
+    ReplySelectionData(const ReplyText& text, qsizetype from, qsizetype to)
+        : m_reply(text.data()), m_spans(text.utf8Spans()), m_from(from), m_to(to)
     {
     }
 
@@ -21,8 +23,7 @@ protected:
     {
         if (!hasFormat(mimeType))
             return QVariant();
-        const QString text =
-            ClipboardText::withPlatformLineEnds(QString::fromLatin1(QByteArrayView(m_reply).sliced(m_start, m_length)));
+        const QString text = ClipboardText::withPlatformLineEnds(ReplyText::decode(m_reply, m_spans, m_from, m_to));
         if (type.id() == QMetaType::QByteArray)
             return text.toUtf8();
         return text;
@@ -30,8 +31,9 @@ protected:
 
 private:
     QByteArray m_reply;
-    qsizetype m_start;
-    qsizetype m_length;
+    ReplyText::Spans m_spans;
+    qsizetype m_from;
+    qsizetype m_to;
 };
 } // namespace
 
@@ -61,11 +63,11 @@ QString withPlatformLineEnds(QStringView text)
     return result;
 }
 
-QMimeData* replySelection(const QByteArray& reply, qsizetype start, qsizetype length)
+QMimeData* replySelection(const ReplyText& text, qsizetype start, qsizetype length)
 {
-    start = std::clamp<qsizetype>(start, 0, reply.size());
-    length = std::clamp<qsizetype>(length, 0, reply.size() - start);
-    return new ReplySelectionData(reply, start, length);
+    start = std::clamp<qsizetype>(start, 0, text.length());
+    length = std::clamp<qsizetype>(length, 0, text.length() - start);
+    return new ReplySelectionData(text, start, start + length);
 }
 
 } // namespace ClipboardText

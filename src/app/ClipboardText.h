@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 #include <QStringView>
 
 class QMimeData;
+class ReplyText;
 
 // Text that leaves the program through the clipboard or the primary selection.
 namespace ClipboardText {
@@ -14,10 +14,10 @@ namespace ClipboardText {
 // lone LF each count as one line end.
 QString withPlatformLineEnds(QStringView text);
 
-// The characters [start, start + length) of a reply's exact bytes as clipboard
-// data. The text is made only when another program asks for it, so offering a
-// selection while it is dragged over a huge reply costs nothing; the bytes are
-// shared, not copied.
-QMimeData* replySelection(const QByteArray& reply, qsizetype start, qsizetype length);
+// The characters [start, start + length) of the reply box's text, as shown, as
+// clipboard data. The text is made only when another program asks for it, so
+// offering a selection while it is dragged over a huge reply costs nothing;
+// the bytes are shared, not copied.
+QMimeData* replySelection(const ReplyText& text, qsizetype start, qsizetype length);
 
 } // namespace ClipboardText

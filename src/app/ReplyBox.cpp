@@ -24,6 +24,7 @@ ReplyBox::ReplyBox(QWidget* parent) : QAbstractScrollArea(parent)
 {
     connect(&m_text, &ReplyText::replaced, this, &ReplyBox::textReplaced);
     connect(&m_text, &ReplyText::appended, this, &ReplyBox::textAppended);
+    connect(&m_text, &ReplyText::relaidOut, this, &ReplyBox::textRelaidOut);
     connect(this, &ReplyBox::selectionChanged, this, &ReplyBox::offerPrimarySelection);
     QFont face(QStringLiteral("Courier New"));
     face.setPointSizeF(11.25);
@@ -53,7 +54,7 @@ void ReplyBox::offerPrimarySelection()
     // A selection is also the primary selection, as in any X11 text view.
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (clipboard->supportsSelection() && selLength() > 0)
-        clipboard->setMimeData(ClipboardText::replySelection(data(), selStart(), selLength()), QClipboard::Selection);
+        clipboard->setMimeData(ClipboardText::replySelection(m_text, selStart(), selLength()), QClipboard::Selection);
 }
 
 void ReplyBox::setText(const QString& text)
@@ -88,6 +89,15 @@ void ReplyBox::textReplaced()
 
 void ReplyBox::textAppended()
 {
+    updateScrollBars();
+    viewport()->update();
+}
+
+void ReplyBox::textRelaidOut()
+{
+    // The same bytes in other columns: keep the selection on whole characters.
+    m_goalColumn = -1;
+    setAnchorAndCaret(m_text.characterStart(m_anchor), m_text.characterStart(m_caret));
     updateScrollBars();
     viewport()->update();
 }

@@ -1,6 +1,8 @@
 #include "contact/SendForm.h"
 
 #include "app/ClipboardText.h"
+#include "app/FitText.h"
+#include "app/Forms.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/Twips.h"
@@ -115,6 +117,10 @@ void SendForm::createControls()
     place(SendBtn, "SendBtn", 2040, 3780, 1095, 300);
     CancelBtn = new QPushButton(tr("&Cancel"), client);
     place(CancelBtn, "CancelBtn", 3240, 3780, 1095, 300);
+    // Enter on a focused button presses it, as in a dialog. The form has no
+    // OK, so Enter elsewhere does nothing (a line break in the message).
+    SendBtn->setAutoDefault(true);
+    CancelBtn->setAutoDefault(true);
 
     SmtpClient1 = new SmtpClient(this);
     SmtpClient1->setObjectName(QStringLiteral("SmtpClient1"));
@@ -144,30 +150,24 @@ void SendForm::createControls()
 
 void SendForm::createMenus()
 {
-    auto action = [](QMenu* menu, const QString& caption, const char* name) {
-        QAction* item = menu->addAction(caption);
-        item->setObjectName(QLatin1String(name));
-        return item;
-    };
-
     FileMenu = menuBar()->addMenu(tr("&File"));
     FileMenu->setObjectName(QStringLiteral("FileMenu"));
-    SendOption = action(FileMenu, tr("&Send"), "SendOption");
+    SendOption = Forms::addAction(FileMenu, tr("&Send"), "SendOption");
     FileMenu->addSeparator();
-    CloseOption = action(FileMenu, tr("&Close"), "CloseOption");
+    CloseOption = Forms::addAction(FileMenu, tr("&Close"), "CloseOption");
 
     EditMenu = menuBar()->addMenu(tr("&Edit"));
     EditMenu->setObjectName(QStringLiteral("EditMenu"));
-    mnuUndo = action(EditMenu, tr("&Undo"), "mnuUndo");
+    mnuUndo = Forms::addAction(EditMenu, tr("&Undo"), "mnuUndo");
     EditMenu->addSeparator();
-    CopyOption = action(EditMenu, tr("&Copy"), "CopyOption");
+    CopyOption = Forms::addAction(EditMenu, tr("&Copy"), "CopyOption");
     CopyOption->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
-    CutOption = action(EditMenu, tr("Cu&t"), "CutOption");
+    CutOption = Forms::addAction(EditMenu, tr("Cu&t"), "CutOption");
     CutOption->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
-    PasteOption = action(EditMenu, tr("&Paste"), "PasteOption");
+    PasteOption = Forms::addAction(EditMenu, tr("&Paste"), "PasteOption");
     PasteOption->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_V));
     EditMenu->addSeparator();
-    mnuSelect = action(EditMenu, tr("Select &All"), "mnuSelect");
+    mnuSelect = Forms::addAction(EditMenu, tr("Select &All"), "mnuSelect");
 
     connect(SendOption, &QAction::triggered, this, &SendForm::SendOption_Click);
     connect(CloseOption, &QAction::triggered, this, &SendForm::CloseOption_Click);
@@ -184,9 +184,8 @@ void SendForm::Form_Load()
     setWindowTitle(QStringLiteral("Let's send an email to Yarbo"));
     const int menuHeight = menuBar()->sizeHint().height();
     setFixedSize(Twips::toPixelsX(kClientWidth), menuHeight + Twips::toPixelsY(kClientHeight));
-    const QSize screen = platform().screenSize();
-    const QSize outer = frameGeometry().size();
-    move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
+    fitTexts(this);
+    Forms::centreOnScreen(this);
 }
 
 void SendForm::refuse(const QString& text, QWidget* focus)
@@ -373,6 +372,16 @@ void SendForm::SmtpClient1_LastError(int ErrorCode, const QString& ErrorString, 
     Q_UNUSED(ErrorString)
     if (Response)
         *Response = 0;
+}
+
+void SendForm::keyPressEvent(QKeyEvent* event)
+{
+    // Escape is the close box, with its question about a written message.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void SendForm::closeEvent(QCloseEvent* event)

@@ -1,5 +1,5 @@
 #include "DesktopSession.h"
-#include "ProgramHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "app/ReplyBox.h"
@@ -17,13 +17,11 @@
 // through the X server the way a user's keyboard and mouse would.
 static TestSupport::RunOnDesktop desktop({.windowManager = true, .tray = true, .dbus = true});
 
-class DesktopTest : public QObject
+class DesktopTest : public ProgramTest
 {
     Q_OBJECT
 
     DesktopSession* m_desktop = nullptr;
-    std::unique_ptr<TestSupport::Program> m_program;
-    finger& window() { return m_program->window(); }
 
     QByteArray tool(const QString& name, const QStringList& arguments) { return m_desktop->run(name, arguments); }
     QString windowId() { return QString::number(window().winId()); }
@@ -58,13 +56,12 @@ private slots:
 
     void init()
     {
-        TestSupport::clearSettings();
-        freshPlatform();
-        m_program = TestSupport::startProgram();
+        resetEnvironment();
+        launch();
         window().activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window()));
     }
-    void cleanup() { m_program.reset(); }
+    void cleanup() { stopProgram(); }
 
     void minimisingHidesIntoTheTrayAndFingerBringsItBack()
     {
@@ -83,7 +80,7 @@ private slots:
             if (frameNow != root)
                 QCOMPARE(mapState(frameNow), QString("IsUnMapped"));
 
-            m_program->tray->mnufinger->trigger();
+            tray().mnufinger->trigger();
             QTRY_COMPARE(mapState(id), QString("IsViewable"));
             QVERIFY(!w.isMinimized());
             QVERIFY(tool("xprop", {"-id", id, "WM_STATE"}).contains("Normal"));

@@ -1,4 +1,4 @@
-#include "ProgramHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "app/ClipboardText.h"
@@ -49,21 +49,17 @@ QList<QKeySequence> accessKeys(const QWidget* window)
 }
 } // namespace
 
-class MainWindowTest : public QObject
+class MainWindowTest : public ProgramTest
 {
     Q_OBJECT
-
-    std::unique_ptr<TestSupport::Program> m_program;
-    finger& window() { return m_program->window(); }
 
 private slots:
     void init()
     {
-        TestSupport::clearSettings();
-        freshPlatform();
-        m_program = startProgram();
+        resetEnvironment();
+        launch();
     }
-    void cleanup() { m_program.reset(); }
+    void cleanup() { stopProgram(); }
 
     void controlsCarryTheirNamesAndCaptions()
     {
@@ -209,10 +205,10 @@ private slots:
     void noTwoControlsOfAWindowShareAnAccessKey()
     {
         finger& w = window();
-        freshPlatform().launchResult = 2; // no mail program: the feedback form opens
-        m_program->tray->mnuAbout->trigger();
-        m_program->tray->mnuServer->trigger();
-        m_program->tray->mnuYarbo->trigger();
+        recordingPlatform().launchResult = 2; // no mail program: the feedback form opens
+        tray().mnuAbout->trigger();
+        tray().mnuServer->trigger();
+        tray().mnuYarbo->trigger();
         frmhost remover(w.text2);
         QWidgetList windows{&remover};
         for (QWidget* shown : QApplication::topLevelWidgets())
@@ -242,6 +238,18 @@ private slots:
         QCOMPARE(pointerOver(w.text1->viewport()), Qt::IBeamCursor);
         QCOMPARE(pointerOver(w.Text3), Qt::IBeamCursor);
         QCOMPARE(pointerOver(w.Command1), Qt::ArrowCursor);
+    }
+
+    void utf8ReplyIsCopiedAsUtf8()
+    {
+        finger& w = window();
+        w.text1->clear();
+        w.text1->beginReply();
+        w.text1->append(QByteArray("Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac"));
+        w.text1->endReply();
+        w.text1->setSelection(2, 5);
+        w.mnuCopy_Click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromUtf8("üße"));
     }
 
     void copyWithEmptySelectionEmptiesClipboard()

@@ -1,4 +1,4 @@
-#include "ProgramHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "app/QtPrinterDevice.h"
@@ -51,7 +51,7 @@ std::unique_ptr<QPrinter> pdfPrinter(const QString& pdf)
 } // namespace
 
 // Prints through a real QPrinter into a PDF and reads it back with poppler's tools.
-class PdfPrintTest : public QObject
+class PdfPrintTest : public ProgramTest
 {
     Q_OBJECT
 
@@ -61,15 +61,15 @@ private slots:
         const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
         const QString pdftoppm = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"));
         const QString pdffonts = QStandardPaths::findExecutable(QStringLiteral("pdffonts"));
-        if (pdftotext.isEmpty() || pdftoppm.isEmpty() || pdffonts.isEmpty())
-            QSKIP("poppler-utils (pdftotext, pdftoppm, pdffonts) is not installed; scripts/install-deps.sh --tests "
-                  "installs it");
+        const QString pdfinfo = QStandardPaths::findExecutable(QStringLiteral("pdfinfo"));
+        if (pdftotext.isEmpty() || pdftoppm.isEmpty() || pdffonts.isEmpty() || pdfinfo.isEmpty())
+            QSKIP("poppler-utils (pdftotext, pdftoppm, pdffonts, pdfinfo) is not installed; scripts/install-deps.sh "
+                  "--tests installs it");
 
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString pdf = dir.filePath(QStringLiteral("transcript.pdf"));
-        TestSupport::clearSettings();
-        freshPlatform().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
+        resetEnvironment().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
             auto printer = pdfPrinter(pdf);
             printer->setPageSize(QPageSize(QPageSize::A4));
             printer->setPageMargins(QMarginsF(6.35, 6.35, 6.35, 6.35), QPageLayout::Millimeter);
@@ -115,6 +115,11 @@ private slots:
         const double printableBottom = 842 - 6.35 / 25.4 * 72;
         QVERIFY2(word.captured(1).toDouble() < printableBottom, qPrintable(word.captured(1)));
 
+        // The job is named after the program and the host.
+        const QString info = run(pdfinfo, {pdf});
+        QVERIFY2(QRegularExpression(QStringLiteral("(^|\\n)Title: +Finger Quobix - example.org\\n")).match(info).hasMatch(),
+                 qPrintable(info));
+
         // Arial, or its metric twin where the machine lacks it.
         const QString fonts = run(pdffonts, {pdf});
         QVERIFY2(fonts.contains(QLatin1String("LiberationSans")) || fonts.contains(QLatin1String("Arial")),
@@ -139,8 +144,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString pdf = dir.filePath(QStringLiteral("long.pdf"));
-        TestSupport::clearSettings();
-        freshPlatform().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
+        resetEnvironment().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
             return std::make_unique<QtPrinterDevice>(pdfPrinter(pdf));
         };
         auto program = TestSupport::startProgram();
@@ -165,8 +169,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("no such folder/transcript.pdf"));
-        TestSupport::clearSettings();
-        freshPlatform().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
+        resetEnvironment().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
             return std::make_unique<QtPrinterDevice>(pdfPrinter(pdf));
         };
         auto program = TestSupport::startProgram();
