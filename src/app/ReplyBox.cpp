@@ -1,6 +1,10 @@
 #include "app/ReplyBox.h"
 
+#include "app/ClipboardText.h"
+
+#include <QClipboard>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -22,6 +26,7 @@ ReplyBox::ReplyBox(QWidget* parent) : QAbstractScrollArea(parent)
     connect(&m_text, &ReplyText::appended, this, &ReplyBox::textAppended);
     connect(&m_text, &ReplyText::dropped, this, &ReplyBox::textDropped);
     connect(&m_text, &ReplyText::relaidOut, this, &ReplyBox::textRelaidOut);
+    connect(this, &ReplyBox::selectionChanged, this, &ReplyBox::offerPrimarySelection);
     QFont face(QStringLiteral("Courier New"));
     face.setPointSizeF(11.25);
     face.setStyleHint(QFont::TypeWriter);
@@ -44,6 +49,14 @@ ReplyBox::ReplyBox(QWidget* parent) : QAbstractScrollArea(parent)
 }
 
 ReplyBox::~ReplyBox() = default;
+
+void ReplyBox::offerPrimarySelection()
+{
+    // A selection is also the primary selection, as in any X11 text view.
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard->supportsSelection() && selLength() > 0)
+        clipboard->setMimeData(ClipboardText::replySelection(m_text, selStart(), selLength()), QClipboard::Selection);
+}
 
 void ReplyBox::setText(const QString& text)
 {

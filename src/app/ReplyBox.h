@@ -102,6 +102,7 @@ private:
     static constexpr int kMargin = 2;
 
     void textReplaced();
+    void offerPrimarySelection();
     void textAppended();
     void textDropped(qsizetype bytes, qsizetype lines);
     void textRelaidOut();

@@ -1,5 +1,6 @@
 #include "contact/SendForm.h"
 
+#include "app/ClipboardText.h"
 #include "app/FitText.h"
 #include "app/Forms.h"
 #include "app/Platform.h"
@@ -323,7 +324,7 @@ void SendForm::CopyOption_Click()
         return;
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(selectedText(focused));
+    clipboard->setText(ClipboardText::withPlatformLineEnds(selectedText(focused)));
 }
 
 void SendForm::CutOption_Click()

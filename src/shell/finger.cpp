@@ -1,5 +1,7 @@
 #include "shell/finger.h"
 
+#include "app/AccessKeys.h"
+#include "app/ClipboardText.h"
 #include "app/Forms.h"
 #include "app/FramePacer.h"
 #include "app/Platform.h"
@@ -15,11 +17,12 @@
 #include "output/Transcript.h"
 #include "server/FingerService.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
-#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -35,6 +38,9 @@ constexpr int kClientWidth = 7065;
 constexpr int kClientHeight = 3945;
 constexpr int kStatusHeight = 270;
 constexpr int kReplyTop = 630;
+// The smallest client area: room for the last button and a reply box a few lines high.
+constexpr int kMinClientWidth = 5400 + 1095 + 120;
+constexpr int kMinReplyHeight = 1400;
 // The frame and caption that the resize rule's outer size includes, for
 // window systems that report no decoration of their own.
 constexpr int kNominalFrameWidth = 120;
@@ -49,6 +55,9 @@ finger::finger(const RuntimeConfig& config, QWidget* parent) : QMainWindow(paren
     createControls();
     createMenus();
     new FramePacer(this);
+    yieldAccessKeysToMenuBar(this);
+    // The Edit menu's keys are checked against its rules as they are pressed, wherever the focus is.
+    qApp->installEventFilter(this);
 
     m_client = std::make_unique<FingerClient>(*this, *finger_socket, m_config.queryLimitMs);
     m_service = std::make_unique<FingerService>(m_config.server, m_profile, m_config.serverQueryGraceMs);
@@ -151,7 +160,8 @@ void finger::createControls()
     finger_socket = new SocketComponent(m_config.client, this);
     finger_socket->setObjectName(QStringLiteral("finger_socket"));
 
-    client->setMinimumSize(1, 1);
+    // Made smaller, the window would push the buttons and boxes out of sight.
+    client->setMinimumSize(Twips::toPixelsX(kMinClientWidth), Twips::toPixelsY(kReplyTop + kMinReplyHeight));
     const int menuHeight = menuBar()->sizeHint().height();
     resize(Twips::toPixelsX(kClientWidth), menuHeight + Twips::toPixelsY(kClientHeight));
     StatusBar1->setFixedHeight(std::max(Twips::toPixelsY(kStatusHeight), StatusBar1->sizeHint().height()));
@@ -246,10 +256,25 @@ bool finger::isBusy() const
 
 void finger::setBusy(bool busy)
 {
-    if (busy)
-        setCursor(Qt::WaitCursor);
-    else
+    if (busy == isBusy())
+        return;
+    if (!busy) {
         unsetCursor();
+        for (const auto& [control, own] : m_ownCursors) {
+            if (control)
+                control->setCursor(own);
+        }
+        m_ownCursors.clear();
+        return;
+    }
+    setCursor(Qt::WaitCursor);
+    // The text boxes show their I-beam over the window's pointer; while busy the hourglass covers them too.
+    for (QWidget* control : findChildren<QWidget*>()) {
+        if (control->window() == this && control->testAttribute(Qt::WA_SetCursor)) {
+            m_ownCursors.emplace_back(control, control->cursor());
+            control->setCursor(Qt::WaitCursor);
+        }
+    }
 }
 
 QString finger::statusText() const
@@ -301,10 +326,13 @@ void finger::changeEvent(QEvent* event)
     if (event->type() != QEvent::WindowStateChange || !isMinimized() || !canHideToTray)
         return;
     // Minimising hides to the tray; the next show comes back at normal size,
-    // also when the window was maximised before.
+    // also when the window was maximised before. Once the state change is done,
+    // the state goes back to normal before the window hides: on X11 changing the
+    // state of a hidden, minimised window maps it again, and the window manager
+    // would frame a window that Qt believes hidden.
     QTimer::singleShot(0, this, [this] {
-        hide();
         setWindowState(Qt::WindowNoState);
+        hide();
     });
 }
 
@@ -342,7 +370,7 @@ void finger::mnuCopy_Click()
     text1->setFocus();
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(text1->selectedText());
+    clipboard->setText(ClipboardText::withPlatformLineEnds(text1->selectedText()));
 }
 
 void finger::mnuSelect_Click()
@@ -358,6 +386,26 @@ void finger::mnuHide_Click()
         hide();
     else
         showMinimized();
+}
+
+bool finger::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::ShortcutOverride && watched->isWidgetType()
+        && static_cast<QWidget*>(watched)->window() == this) {
+        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        if (pressed == mnuCopy->shortcut() || pressed == mnuSelect->shortcut()) {
+            // The menu's rules apply to the state at the moment of the key, not at the
+            // menu's last opening; and its keys act on the reply box, so the focused
+            // box does not claim them while the menu's item is enabled.
+            mnuEdit_Click();
+            const QAction* item = pressed == mnuCopy->shortcut() ? mnuCopy : mnuSelect;
+            if (item->isEnabled()) {
+                event->ignore();
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void finger::closeEvent(QCloseEvent* event)

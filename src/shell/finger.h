@@ -4,10 +4,14 @@
 #include "app/MainWindowPort.h"
 #include "app/Settings.h"
 
+#include <QCursor>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 class QAction;
 class QComboBox;
@@ -115,6 +119,7 @@ signals:
     void exitWanted();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -132,4 +137,6 @@ private:
     std::unique_ptr<FingerService> m_service;
     std::unique_ptr<Transcript> m_transcript;
     std::unique_ptr<Contact> m_contact;
+    // Controls with a pointer of their own, which the busy pointer covers for a while.
+    std::vector<std::pair<QPointer<QWidget>, QCursor>> m_ownCursors;
 };

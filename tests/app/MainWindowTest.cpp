@@ -1,21 +1,53 @@
 #include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
+#include "app/ClipboardText.h"
 #include "app/ReplyBox.h"
 #include "app/StatusLine.h"
 #include "app/Twips.h"
+#include "client/frmhost.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
 
 using TestSupport::startProgram;
+
+namespace {
+// The pointer shown over a control: its own, or the nearest one set above it.
+Qt::CursorShape pointerOver(const QWidget* control)
+{
+    while (control && !control->testAttribute(Qt::WA_SetCursor))
+        control = control->parentWidget();
+    return control ? control->cursor().shape() : Qt::ArrowCursor;
+}
+
+// The access keys (Alt + letter) a window answers to: its menu bar's menus,
+// its buttons and the labels that lead to a control.
+QList<QKeySequence> accessKeys(const QWidget* window)
+{
+    QList<QKeySequence> keys;
+    if (const auto* main = qobject_cast<const QMainWindow*>(window); main && main->menuWidget())
+        for (const QAction* menu : main->menuBar()->actions())
+            keys.append(QKeySequence::mnemonic(menu->text()));
+    for (const QAbstractButton* button : window->findChildren<QAbstractButton*>())
+        keys.append(button->shortcut());
+    for (const QLabel* label : window->findChildren<QLabel*>())
+        if (label->buddy())
+            keys.append(QKeySequence::mnemonic(label->text()));
+    keys.removeAll(QKeySequence());
+    return keys;
+}
+} // namespace
 
 class MainWindowTest : public ProgramTest
 {
@@ -118,7 +150,94 @@ private slots:
         emit w.mnuEdit->aboutToShow();
         QVERIFY(w.mnuCopy->isEnabled());
         w.mnuCopy->trigger();
-        QCOMPARE(QGuiApplication::clipboard()->text(), w.text1->text());
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromLatin1("line one\nline\0two", 17));
+        QCOMPARE(w.text1->text(), QString::fromLatin1("line one\r\nline\0two", 18));
+    }
+
+    void clipboardGetsThePlatformsLineEnds_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("CR LF") << "a\r\nb\r\n" << "a\nb\n";
+        QTest::newRow("lone CR, LF") << "a\rb\nc" << "a\nb\nc";
+        QTest::newRow("CR CR LF") << "a\r\r\nb" << "a\n\nb";
+        QTest::newRow("LF CR") << "a\n\rb\r" << "a\n\nb\n";
+        QTest::newRow("none") << "a\tb" << "a\tb";
+    }
+    void clipboardGetsThePlatformsLineEnds()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+#ifdef Q_OS_WIN
+        expected.replace("\n", "\r\n");
+#endif
+        QCOMPARE(ClipboardText::withPlatformLineEnds(text), expected);
+    }
+
+    void editKeysFollowTheReplyBoxWhereverTheFocusIs_data()
+    {
+        QTest::addColumn<QString>("focus");
+        for (const char* name : {"Text3", "text2", "Command1", "text1"})
+            QTest::newRow(name) << name;
+    }
+    void editKeysFollowTheReplyBoxWhereverTheFocusIs()
+    {
+        QFETCH(QString, focus);
+        finger& w = window();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.Text3->setText("joe");
+        w.text1->setText("one\r\ntwo");
+        // The menu opened once with nothing selected: its Copy was disabled then.
+        emit w.mnuEdit->aboutToShow();
+        QVERIFY(!w.mnuCopy->isEnabled());
+        QWidget* control = w.findChild<QWidget*>(focus);
+
+        control->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(w.text1->selLength(), w.text1->length());
+
+        QGuiApplication::clipboard()->setText("older");
+        control->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("one\ntwo"));
+    }
+
+    void noTwoControlsOfAWindowShareAnAccessKey()
+    {
+        finger& w = window();
+        recordingPlatform().launchResult = 2; // no mail program: the feedback form opens
+        tray().mnuAbout->trigger();
+        tray().mnuServer->trigger();
+        tray().mnuYarbo->trigger();
+        frmhost remover(w.text2);
+        QWidgetList windows{&remover};
+        for (QWidget* shown : QApplication::topLevelWidgets())
+            if (shown->isVisible() && !qobject_cast<QMenu*>(shown))
+                windows.append(shown);
+        QVERIFY2(windows.size() >= 5, qPrintable(QString::number(windows.size())));
+        for (const QWidget* window : windows) {
+            const QList<QKeySequence> keys = accessKeys(window);
+            for (const QKeySequence& key : keys)
+                QVERIFY2(keys.count(key) == 1,
+                         qPrintable(window->objectName() + ": " + key.toString() + " belongs to two controls"));
+        }
+        // The button gave up Alt+F to the File menu but keeps its caption.
+        QCOMPARE(w.Command1->text(), QString("Short &Finger"));
+    }
+
+    void busyPointerCoversTheWholeWindow()
+    {
+        finger& w = window();
+        const QList<QWidget*> parts{w.text1->viewport(), w.Text3, w.text2->lineEdit(), w.Command1, w.StatusBar1};
+        w.setBusy(true);
+        for (const QWidget* part : parts)
+            QCOMPARE(pointerOver(part), Qt::WaitCursor);
+        QVERIFY(w.isBusy());
+        w.setBusy(false);
+        QVERIFY(!w.isBusy());
+        QCOMPARE(pointerOver(w.text1->viewport()), Qt::IBeamCursor);
+        QCOMPARE(pointerOver(w.Text3), Qt::IBeamCursor);
+        QCOMPARE(pointerOver(w.Command1), Qt::ArrowCursor);
     }
 
     void utf8ReplyIsCopiedAsUtf8()
@@ -198,6 +317,23 @@ private slots:
         QVERIFY(w.text1->width() >= 1);
         QVERIFY(w.text1->height() >= 1);
         QCOMPARE(w.text1->data(), before);
+    }
+
+    void smallestWindowKeepsEveryControlInView()
+    {
+        finger& w = window();
+        w.resize(1, 1);
+        QApplication::processEvents();
+        const QRect client = w.centralWidget()->rect();
+        for (const QWidget* control : {static_cast<QWidget*>(w.Label1_0), static_cast<QWidget*>(w.text2),
+                                       static_cast<QWidget*>(w.Label1_1), static_cast<QWidget*>(w.Text3),
+                                       static_cast<QWidget*>(w.Command1), static_cast<QWidget*>(w.Command3)})
+            QVERIFY2(client.contains(control->geometry()), qPrintable(control->objectName()));
+        // The reply box still follows the resize rule, a few lines high.
+        const QSize outer = w.outerSizeTwips();
+        QVERIFY(qAbs(Twips::fromPixelsX(w.text1->width()) - (outer.width() - 100)) <= 15);
+        QVERIFY(qAbs(Twips::fromPixelsY(w.text1->height()) - (outer.height() - 1630)) <= 15);
+        QVERIFY(w.text1->viewport()->height() >= 3 * w.text1->lineHeight());
     }
 };
 

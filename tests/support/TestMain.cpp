@@ -20,6 +20,12 @@ std::vector<std::function<std::unique_ptr<QObject>()>>& registry()
     return tests;
 }
 
+std::vector<std::function<void()>>& earlySteps()
+{
+    static std::vector<std::function<void()>> steps;
+    return steps;
+}
+
 RecordingPlatform* g_recording = nullptr;
 QString g_settingsFolder;
 } // namespace
@@ -28,6 +34,11 @@ namespace TestSupport {
 void registerTest(std::function<std::unique_ptr<QObject>()> factory)
 {
     registry().push_back(std::move(factory));
+}
+
+void beforeApplication(std::function<void()> step)
+{
+    earlySteps().push_back(std::move(step));
 }
 
 void clearSettings()
@@ -77,6 +88,8 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QLocale::setDefault(QLocale::c());
+    for (const auto& step : earlySteps())
+        step();
 
     QApplication app(argc, argv);
     RecordingPlatform recording;

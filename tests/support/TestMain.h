@@ -10,6 +10,10 @@
 namespace TestSupport {
 void registerTest(std::function<std::unique_ptr<QObject>()> factory);
 
+// Runs step in main before the application object exists (a desktop for
+// the windows to run on); register from a static object's constructor.
+void beforeApplication(std::function<void()> step);
+
 // Empties both settings applications in this run's private settings folder.
 void clearSettings();
 // The private settings folder ($XDG_CONFIG_HOME) of this test run.
