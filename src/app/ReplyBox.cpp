@@ -1,5 +1,7 @@
 #include "app/ReplyBox.h"
 
+#include "app/ReplyBoxAccessible.h"
+
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -18,6 +20,8 @@ int clampToInt(qsizetype value)
 
 ReplyBox::ReplyBox(QWidget* parent) : QAbstractScrollArea(parent)
 {
+    // First, so a reader hears of a cleared text before the caret moves back.
+    ReplyBoxAccessible::watch(this);
     connect(&m_text, &ReplyText::replaced, this, &ReplyBox::textReplaced);
     connect(&m_text, &ReplyText::appended, this, &ReplyBox::textAppended);
     QFont face(QStringLiteral("Courier New"));

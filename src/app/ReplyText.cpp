@@ -21,6 +21,7 @@ ReplyText::~ReplyText() = default;
 
 void ReplyText::setData(const QByteArray& data)
 {
+    emit aboutToReplace();
     m_data = data;
     resetIndex();
     indexFrom(0);

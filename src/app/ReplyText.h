@@ -77,6 +77,8 @@ public:
     std::pair<qsizetype, qsizetype> clampSelection(qsizetype start, qsizetype length) const;
 
 signals:
+    // The whole text is about to be set anew (still readable here), then was.
+    void aboutToReplace();
     void replaced();
     // Bytes were added at from; the lines from lineOf(from) on may have changed.
     void appended(qsizetype from, qsizetype length);
