@@ -22,6 +22,12 @@ public:
     // text inserted and removed, the caret moved, the selection changed.
     static void watch(ReplyBox* box);
 
+    // Qt passes the change events on only while a bridge to assistive
+    // technology is up, which no offscreen run has; a listener set here
+    // hears them instead (and then they never reach Qt). Returns the previous one.
+    using Listener = void (*)(QAccessibleEvent* event);
+    static Listener setListener(Listener listener);
+
     QAccessible::Role role() const override;
     QAccessible::State state() const override;
     using QAccessibleWidget::text;
