@@ -57,6 +57,16 @@ QString spokenName(QObject* object)
     return labels.isEmpty() ? iface->text(QAccessible::Name) : labels.first().first->text(QAccessible::Name);
 }
 
+void compareHeard(const QList<Heard>& expected)
+{
+    QCOMPARE(g_heard.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QCOMPARE(g_heard[i].type, expected[i].type);
+        QCOMPARE(g_heard[i].position, expected[i].position);
+        QCOMPARE(g_heard[i].text, expected[i].text);
+    }
+}
+
 const QByteArray kLines("one two\r\nthree\nfour");
 } // namespace
 
@@ -213,19 +223,14 @@ void AccessibilityTest::selectionAndCaret()
     text()->setCursorPosition(999);
     QCOMPARE(m_box->caretPosition(), kLines.size());
 
-    QList<Heard> expected{{QAccessible::TextCaretMoved, 5, {}},
+    const QList<Heard> expected{{QAccessible::TextCaretMoved, 5, {}},
                           {QAccessible::TextSelectionChanged, 5, "2-5"},
                           {QAccessible::TextCaretMoved, 4, {}},
                           {QAccessible::TextSelectionChanged, 4, "4-9"},
                           {QAccessible::TextSelectionChanged, 4, "4-4"},
                           {QAccessible::TextCaretMoved, 19, {}},
                           {QAccessible::TextSelectionChanged, 19, "19-19"}};
-    QCOMPARE(g_heard.size(), expected.size());
-    for (qsizetype i = 0; i < expected.size(); ++i) {
-        QCOMPARE(g_heard[i].type, expected[i].type);
-        QCOMPARE(g_heard[i].position, expected[i].position);
-        QCOMPARE(g_heard[i].text, expected[i].text);
-    }
+    compareHeard(expected);
 }
 
 void AccessibilityTest::changesAreAnnounced()
@@ -250,12 +255,7 @@ void AccessibilityTest::changesAreAnnounced()
                                  QString::fromUtf16(u"Finger Ready!\u2407\r\nBeing fingered by 127.0.0.1")},
                                 {QAccessible::TextCaretMoved, 0, {}},
                                 {QAccessible::TextSelectionChanged, 0, "0-0"}};
-    QCOMPARE(g_heard.size(), expected.size());
-    for (qsizetype i = 0; i < expected.size(); ++i) {
-        QCOMPARE(g_heard[i].type, expected[i].type);
-        QCOMPARE(g_heard[i].position, expected[i].position);
-        QCOMPARE(g_heard[i].text, expected[i].text);
-    }
+    compareHeard(expected);
 }
 
 void AccessibilityTest::geometryIsOnScreen()
