@@ -3,7 +3,6 @@
 #include "app/Config.h"
 
 #include <QMainWindow>
-#include <QStringList>
 
 #include <array>
 
@@ -16,19 +15,6 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class SmtpClient;
-
-namespace MailText {
-// Every line break (LF, CR or CR LF) as CR LF, the form a mail server expects
-// and the form a text box held on the platform this program comes from.
-QString toCrLf(const QString& text);
-// Lines longer than a mail line may be (998 characters before its CR LF)
-// broken after their last blank within the limit, or at the limit when there
-// is none. No character is dropped. The text's line ends must be CR LF.
-QString wrapLongLines(const QString& text, qsizetype limit = 998);
-// The text in blocks of size characters; the last block holds what is left,
-// even when nothing is.
-QStringList blocks(const QString& text, qsizetype size);
-} // namespace MailText
 
 // The feedback mail window: the sender's address and a message, sent to the
 // author through the SMTP relay host.

@@ -12,11 +12,6 @@
 #include <limits>
 
 namespace {
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 // An address goes between angle brackets on a command line; a line break
 // in it would end the command and start another.
 bool breaksCommandLine(const QString& address)
@@ -43,95 +38,6 @@ int remainingMs(const QDeadlineTimer& deadline)
     return static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 0, std::numeric_limits<int>::max()));
 }
 } // namespace
-
-void SmtpReplyParser::feed(const QByteArray& bytes)
-{
-    m_buffer.append(bytes);
-}
-
-std::optional<SmtpReply> SmtpReplyParser::next()
-{
-    SmtpReply reply;
-    qsizetype pos = 0;
-    for (;;) {
-        const qsizetype lineEnd = m_buffer.indexOf('\n', pos);
-        if (lineEnd < 0) {
-            if (m_buffer.size() <= kMaxReplyBytes)
-                return std::nullopt;
-            reply.lines.append(QString::fromLatin1(m_buffer.mid(pos)));
-            m_buffer.clear();
-            return reply;
-        }
-        QByteArray line = m_buffer.mid(pos, lineEnd - pos);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        pos = lineEnd + 1;
-        reply.lines.append(QString::fromLatin1(line));
-
-        const bool wellFormed = line.size() >= 3 && line[0] >= '2' && line[0] <= '5' && isDigit(line[1])
-                                && isDigit(line[2]) && (line.size() == 3 || line[3] == ' ' || line[3] == '-');
-        const int code = wellFormed ? line.left(3).toInt() : 0;
-        if (!wellFormed || (reply.code != 0 && code != reply.code) || pos > kMaxReplyBytes) {
-            reply.code = code;
-            reply.valid = false;
-            m_buffer.remove(0, pos);
-            return reply;
-        }
-        reply.code = code;
-        if (line.size() == 3 || line[3] == ' ') {
-            reply.valid = true;
-            m_buffer.remove(0, pos);
-            return reply;
-        }
-    }
-}
-
-QByteArray SmtpDataEncoder::encode(const QString& block)
-{
-    const QByteArray bytes = block.toLatin1();
-    QByteArray out;
-    out.reserve(bytes.size() + bytes.size() / 32 + 4);
-    for (const char c : bytes) {
-        if (m_pendingCr) {
-            m_pendingCr = false;
-            out.append("\r\n");
-            m_atLineStart = true;
-            if (c == '\n')
-                continue;
-        }
-        if (c == '\r') {
-            // Held back: the LF that completes it may start the next block.
-            m_pendingCr = true;
-            continue;
-        }
-        if (c == '\n') {
-            out.append("\r\n");
-            m_atLineStart = true;
-            continue;
-        }
-        if (m_atLineStart && c == '.')
-            out.append('.');
-        out.append(c);
-        m_atLineStart = false;
-    }
-    return out;
-}
-
-QByteArray SmtpDataEncoder::finish()
-{
-    QByteArray out;
-    if (m_pendingCr || !m_atLineStart)
-        out.append("\r\n");
-    out.append(".\r\n");
-    reset();
-    return out;
-}
-
-void SmtpDataEncoder::reset()
-{
-    m_atLineStart = true;
-    m_pendingCr = false;
-}
 
 SmtpClient::SmtpClient(QObject* parent) : QObject(parent) {}
 
@@ -412,27 +318,33 @@ bool SmtpClient::failFromSocket(const QDeadlineTimer& deadline)
     }
 
     const QAbstractSocket::SocketError error = m_socket->error();
-    int code = SmtpError::SocketFailure;
+    const bool late = error == QAbstractSocket::SocketTimeoutError || deadline.hasExpired();
+    const int code = late ? SmtpError::TimedOut : SocketError::fromQt(error, m_socket->errorString());
     QString text;
-    if (error == QAbstractSocket::SocketTimeoutError || deadline.hasExpired()) {
-        code = SmtpError::TimedOut;
+    if (late) {
         text = m_socket->state() == QAbstractSocket::ConnectedState
                    ? tr("The SMTP server did not answer within %1 seconds.").arg(m_timeLimit)
                    : tr("The SMTP server could not be reached within %1 seconds.").arg(m_timeLimit);
-    } else if (error == QAbstractSocket::ConnectionRefusedError) {
-        code = SmtpError::ConnectionRefused;
-        text = tr("The SMTP server refused the connection.");
-    } else if (error == QAbstractSocket::RemoteHostClosedError) {
-        code = SmtpError::ConnectionReset;
-        text = tr("The SMTP server closed the connection.");
-    } else if (error == QAbstractSocket::HostNotFoundError) {
-        code = SmtpError::HostNotFound;
-        text = tr("The SMTP server's host %1 was not found.").arg(m_host);
-    } else if (error == QAbstractSocket::NetworkError) {
-        code = SmtpError::HostUnreachable;
-        text = tr("The SMTP server cannot be reached.");
     } else {
-        text = m_socket->errorString();
+        switch (code) {
+        case SocketError::ConnectionRefused:
+            text = tr("The SMTP server refused the connection.");
+            break;
+        case SocketError::ConnectionReset:
+            text = tr("The SMTP server closed the connection.");
+            break;
+        case SocketError::HostNotFound:
+            text = tr("The SMTP server's host %1 was not found.").arg(m_host);
+            break;
+        case SocketError::HostUnreachable:
+        case SocketError::NetworkUnreachable:
+        case SocketError::TimedOut: // the kernel gave up before our own limit
+            text = tr("The SMTP server cannot be reached.");
+            break;
+        default:
+            text = m_socket->errorString();
+            break;
+        }
     }
     dropConnection();
     return fail(code, text);

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "net/SmtpWire.h"
+#include "net/SocketErrors.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -14,70 +16,18 @@ class QHostInfo;
 class QTcpSocket;
 
 // Error codes that LastError reports besides the server's own reply codes
-// (which it passes on as they are, 421 to 554). Socket failures keep the
-// socket component's numbering: 14000 plus the Windows Sockets number.
+// (which it passes on as they are, 421 to 554). Socket failures report the
+// shared table's codes (SocketError), so they read as the socket
+// component's; the client raises these few itself.
 namespace SmtpError {
-constexpr int TimedOut = 24060;
-constexpr int ConnectionReset = 24054;
-constexpr int NotConnected = 24057;
-constexpr int ConnectionRefused = 24061;
-constexpr int HostUnreachable = 24065;
-constexpr int HostNotFound = 25001;
-constexpr int SocketFailure = 24000;
+constexpr int TimedOut = SocketError::TimedOut;
+constexpr int NotConnected = SocketError::NotConnected;
+constexpr int HostNotFound = SocketError::HostNotFound;
 // The server sent something that is not an SMTP reply.
 constexpr int BadReply = 20000;
 // A sender or recipient address that would break the command line.
 constexpr int BadAddress = 20001;
 } // namespace SmtpError
-
-// One reply of the server: its code and its lines as sent (CR LF removed).
-struct SmtpReply
-{
-    int code = 0;
-    QStringList lines;
-    bool valid = false;
-
-    bool isPositive() const { return valid && code >= 200 && code < 300; }
-    bool isIntermediate() const { return valid && code >= 300 && code < 400; }
-    QString text() const { return lines.join(QLatin1Char('\n')); }
-};
-
-// Splits the bytes a server sends into replies. A reply is one or more lines
-// "ddd-text" ending with a line "ddd text" or "ddd"; every line of one reply
-// must carry the same code. Lines end with CR LF (a bare LF is taken too).
-class SmtpReplyParser
-{
-public:
-    // A server that sends this much without finishing a reply is not an SMTP server.
-    static constexpr qsizetype kMaxReplyBytes = 64 * 1024;
-
-    void feed(const QByteArray& bytes);
-    // The next complete reply (valid false when it is malformed), or nothing
-    // while the reply is still incomplete.
-    std::optional<SmtpReply> next();
-    void clear() { m_buffer.clear(); }
-    bool isEmpty() const { return m_buffer.isEmpty(); }
-
-private:
-    QByteArray m_buffer;
-};
-
-// Turns message data into what goes on the wire between DATA and the final
-// dot: one byte per character, every line end CR LF (a bare LF or lone CR
-// too, so no server can read a different end of data than this one), and a
-// "." at the start of a line doubled. Line starts are tracked across blocks.
-class SmtpDataEncoder
-{
-public:
-    QByteArray encode(const QString& block);
-    // The end of the data: the last line ended, then the lone dot.
-    QByteArray finish();
-    void reset();
-
-private:
-    bool m_atLineStart = true;
-    bool m_pendingCr = false;
-};
 
 // A small blocking SMTP client: each action talks to the server and returns
 // when the server has answered or the time limit has passed. Failures raise

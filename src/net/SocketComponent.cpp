@@ -1,101 +1,25 @@
 #include "net/SocketComponent.h"
 
+#include "net/ListenServer.h"
+#include "net/LocalStack.h"
+#include "net/SocketDescriptor.h"
+#include "net/SocketDrain.h"
+
 #include <QCoreApplication>
 #include <QHostInfo>
-#include <QNetworkInterface>
 #include <QNetworkProxy>
-#include <QSet>
-#include <QSocketNotifier>
-#include <QSysInfo>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
 #include <utility>
 
-#if defined(Q_OS_WIN)
-#include <winsock2.h>
-#else
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-#if defined(Q_OS_LINUX)
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-
-#include <cerrno>
-#endif
-
 namespace {
 constexpr int kDefaultBufferBytes = 4096;
 constexpr int kMaxDataLength = 32767; // DataLength travels as a 16-bit value
 constexpr qint64 kMinReadBuffer = 64 * 1024;
-constexpr int kLingerMs = 5000;
-constexpr int kDrainLimitMs = 60000;
 constexpr int kAcceptRetryMs = 1000;
-constexpr int kSocketLimitCap = 32767;
 constexpr int kDefaultPendingConnections = 30; // QTcpServer's own default
-
-// Windows Sockets numbers plus 14000 for the cases the header does not name.
-constexpr int kInvalidArgument = 24022;
-constexpr int kInProgress = 24036;
-constexpr int kNotSocket = 24038;
-constexpr int kMessageSize = 24040;
-constexpr int kOperationNotSupported = 24045;
-constexpr int kFamilyNotSupported = 24047;
-constexpr int kAddressNotAvailable = 24049;
-constexpr int kNetworkDown = 24050;
-constexpr int kNetworkUnreachable = 24051;
-constexpr int kNoBufferSpace = 24055;
-
-int errorCode(QAbstractSocket::SocketError error, const QString& text)
-{
-    using E = QAbstractSocket::SocketError;
-    switch (error) {
-    case E::ConnectionRefusedError:
-    case E::ProxyConnectionRefusedError:
-        return SocketError::ConnectionRefused;
-    case E::RemoteHostClosedError:
-    case E::ProxyConnectionClosedError:
-        return SocketError::ConnectionReset;
-    case E::HostNotFoundError:
-    case E::ProxyNotFoundError:
-        return SocketError::HostNotFound;
-    case E::SocketAccessError:
-        return SocketError::PermissionDenied;
-    case E::SocketResourceError:
-        return kNoBufferSpace;
-    case E::SocketTimeoutError:
-    case E::ProxyConnectionTimeoutError:
-        return SocketError::TimedOut;
-    case E::DatagramTooLargeError:
-        return kMessageSize;
-    case E::NetworkError:
-        // Qt folds several causes into NetworkError; only its message tells them apart.
-        if (text == QCoreApplication::translate("QNativeSocketEngine", "Network unreachable"))
-            return kNetworkUnreachable;
-        if (text == QCoreApplication::translate("QNativeSocketEngine", "Connection timed out"))
-            return SocketError::TimedOut;
-        return SocketError::HostUnreachable;
-    case E::AddressInUseError:
-        return SocketError::AddressInUse;
-    case E::SocketAddressNotAvailableError:
-        return kAddressNotAvailable;
-    case E::UnsupportedSocketOperationError:
-        return kFamilyNotSupported;
-    case E::UnfinishedSocketOperationError:
-        return kInProgress;
-    case E::TemporaryError:
-        return SocketError::WouldBlock;
-    case E::OperationError:
-        return kInvalidArgument;
-    default:
-        return kNetworkDown;
-    }
-}
 
 // Peers reached over IPv6 sockets show IPv4 clients as ::ffff:a.b.c.d.
 QString addressText(const QHostAddress& address)
@@ -106,306 +30,6 @@ QString addressText(const QHostAddress& address)
     const quint32 ipv4 = address.toIPv4Address(&isIPv4);
     return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
 }
-
-void closeDescriptor(qintptr descriptor)
-{
-#if defined(Q_OS_WIN)
-    ::closesocket(SOCKET(descriptor));
-#else
-    ::close(int(descriptor));
-#endif
-}
-
-void shutdownWrite(qintptr descriptor)
-{
-    if (descriptor < 0)
-        return;
-#if defined(Q_OS_WIN)
-    ::shutdown(SOCKET(descriptor), SD_SEND);
-#else
-    ::shutdown(int(descriptor), SHUT_WR);
-#endif
-}
-
-// A second descriptor for the same connection: it outlives Qt's own when Qt
-// closes on end of stream, long enough to ask the kernel how the peer ended.
-qintptr spareDescriptorFor(qintptr descriptor)
-{
-#if defined(Q_OS_LINUX)
-    return descriptor < 0 ? -1 : ::fcntl(int(descriptor), F_DUPFD_CLOEXEC, 0);
-#else
-    Q_UNUSED(descriptor);
-    return -1;
-#endif
-}
-
-// Qt reports a reset exactly like an orderly close; after a FIN the kernel
-// waits in CLOSE_WAIT for our side, after a reset the connection is gone.
-bool resetByPeer(qintptr spare)
-{
-#if defined(Q_OS_LINUX)
-    if (spare < 0)
-        return false;
-    tcp_info info {};
-    socklen_t length = sizeof info;
-    if (::getsockopt(int(spare), IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
-        return false;
-    return info.tcpi_state == TCP_CLOSE;
-#else
-    Q_UNUSED(spare);
-    return false;
-#endif
-}
-
-// Descriptors announced by an Accept event and not yet taken over.
-QSet<qintptr>& unclaimedDescriptors()
-{
-    static QSet<qintptr> descriptors;
-    return descriptors;
-}
-
-// Carries a connection its owner closed to its end: the written data drains,
-// the write side is shut, and what the peer still sends is read and dropped
-// until it closes too. Closing with unread data would send a reset that
-// destroys the reply the peer is still reading.
-class SocketDrain : public QObject
-{
-public:
-    // spare: a second descriptor of the connection, or -1; unsent: the
-    // bytes written lately, of which the socket may still hold the tail.
-    static void start(QTcpSocket* socket, qintptr spare, QByteArray unsent);
-
-private:
-    explicit SocketDrain(QTcpSocket* socket)
-        : QObject(QCoreApplication::instance())
-        , m_socket(socket)
-    {
-        socket->setParent(this);
-        m_linger.setSingleShot(true);
-        m_deadline.setSingleShot(true);
-        connect(&m_linger, &QTimer::timeout, this, &SocketDrain::finish);
-        connect(&m_deadline, &QTimer::timeout, this, &SocketDrain::finish);
-        connect(socket, &QAbstractSocket::bytesWritten, this, [this] {
-            if (!m_halfClosed)
-                m_linger.start(kLingerMs); // progress: a slow reader still gets all of it
-            halfCloseWhenFlushed();
-        });
-        connect(socket, &QIODevice::readyRead, this, [this] { m_socket->readAll(); });
-        connect(socket, &QAbstractSocket::disconnected, this, &SocketDrain::finish);
-        connect(socket, &QAbstractSocket::errorOccurred, this, &SocketDrain::finish);
-        m_linger.start(kLingerMs);
-        m_deadline.start(kDrainLimitMs);
-        socket->readAll();
-        socket->flush();
-        halfCloseWhenFlushed();
-    }
-
-    void halfCloseWhenFlushed()
-    {
-        if (m_finished || m_halfClosed || m_socket->bytesToWrite() > 0)
-            return;
-        m_halfClosed = true;
-        shutdownWrite(m_socket->socketDescriptor());
-        m_linger.start(kLingerMs);
-    }
-
-    void finish()
-    {
-        if (m_finished)
-            return;
-        m_finished = true;
-        m_linger.stop();
-        m_deadline.stop();
-        disconnect(m_socket, nullptr, this, nullptr);
-        m_socket->abort();
-        deleteLater();
-    }
-
-    QTcpSocket* m_socket;
-    QTimer m_linger;
-    QTimer m_deadline;
-    bool m_halfClosed = false;
-    bool m_finished = false;
-};
-
-#if defined(Q_OS_LINUX)
-// The same below Qt, for connections with a spare descriptor. Qt shuts a
-// socket down as soon as the peer's end of stream arrives, dropping what it
-// has not sent yet, so a client that ends its sending side after the query
-// would lose the tail of a long reply. This drain owns the spare descriptor
-// and the unsent bytes, and sends them whatever the peer has closed.
-class DescriptorDrain : public QObject
-{
-public:
-    DescriptorDrain(int descriptor, QByteArray unsent)
-        : QObject(QCoreApplication::instance())
-        , m_descriptor(descriptor)
-        , m_unsent(std::move(unsent))
-        , m_readable(descriptor, QSocketNotifier::Read)
-        , m_writable(descriptor, QSocketNotifier::Write)
-    {
-        m_writable.setEnabled(false);
-        m_linger.setSingleShot(true);
-        m_deadline.setSingleShot(true);
-        connect(&m_linger, &QTimer::timeout, this, &DescriptorDrain::finish);
-        connect(&m_deadline, &QTimer::timeout, this, &DescriptorDrain::finish);
-        connect(&m_readable, &QSocketNotifier::activated, this, &DescriptorDrain::readAndDrop);
-        connect(&m_writable, &QSocketNotifier::activated, this, &DescriptorDrain::writeSome);
-        m_linger.start(kLingerMs);
-        m_deadline.start(kDrainLimitMs);
-        writeSome();
-    }
-
-    ~DescriptorDrain() override { closeDescriptor(); }
-
-private:
-    void writeSome()
-    {
-        while (!m_finished && m_sent < m_unsent.size()) {
-            const ssize_t n = ::send(m_descriptor, m_unsent.constData() + m_sent, size_t(m_unsent.size() - m_sent),
-                                     MSG_DONTWAIT | MSG_NOSIGNAL);
-            if (n > 0) {
-                m_sent += n;
-                m_linger.start(kLingerMs); // progress: a slow reader still gets all of it
-            } else if (n < 0 && errno == EINTR) {
-                continue;
-            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                m_writable.setEnabled(true);
-                return;
-            } else {
-                finish();
-                return;
-            }
-        }
-        if (m_finished)
-            return;
-        m_writable.setEnabled(false);
-        m_unsent = QByteArray();
-        m_sent = 0;
-        m_halfClosed = true;
-        ::shutdown(m_descriptor, SHUT_WR);
-        if (m_peerEnded)
-            finish();
-        else
-            m_linger.start(kLingerMs);
-    }
-
-    void readAndDrop()
-    {
-        char buffer[16 * 1024];
-        // A bounded amount per wake-up, so a flooding peer cannot hold the thread.
-        for (int round = 0; round < 16; ++round) {
-            const ssize_t n = ::recv(m_descriptor, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n > 0)
-                continue;
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                return;
-            if (n < 0) {
-                finish();
-                return;
-            }
-            // End of the peer's stream: what is left of the reply still goes.
-            m_peerEnded = true;
-            m_readable.setEnabled(false);
-            if (m_halfClosed)
-                finish();
-            return;
-        }
-    }
-
-    void finish()
-    {
-        if (m_finished)
-            return;
-        m_finished = true;
-        m_linger.stop();
-        m_deadline.stop();
-        closeDescriptor();
-        deleteLater();
-    }
-
-    void closeDescriptor()
-    {
-        m_readable.setEnabled(false);
-        m_writable.setEnabled(false);
-        if (m_descriptor >= 0)
-            ::close(std::exchange(m_descriptor, -1));
-    }
-
-    int m_descriptor;
-    QByteArray m_unsent;
-    qsizetype m_sent = 0;
-    QSocketNotifier m_readable;
-    QSocketNotifier m_writable;
-    QTimer m_linger;
-    QTimer m_deadline;
-    bool m_halfClosed = false;
-    bool m_peerEnded = false;
-    bool m_finished = false;
-};
-#endif
-
-void SocketDrain::start(QTcpSocket* socket, qintptr spare, QByteArray unsent)
-{
-    if (socket->state() != QAbstractSocket::ConnectedState) {
-        if (spare >= 0)
-            closeDescriptor(spare);
-        socket->abort();
-        socket->deleteLater();
-        return;
-    }
-#if defined(Q_OS_LINUX)
-    if (spare >= 0) {
-        socket->flush();
-        // The socket's buffer holds the last bytesToWrite() bytes written.
-        const qint64 pending = socket->bytesToWrite();
-        if (pending < unsent.size())
-            unsent.remove(0, unsent.size() - pending);
-        if (pending == unsent.size()) {
-            new DescriptorDrain(int(spare), std::move(unsent));
-            // The spare descriptor keeps the connection open past this close.
-            socket->abort();
-            socket->deleteLater();
-            return;
-        }
-    }
-#endif
-    if (spare >= 0)
-        closeDescriptor(spare);
-    new SocketDrain(socket);
-}
-
-// Hands every accepted descriptor to the owner's Accept event instead of
-// queueing a QTcpSocket, so another component can take it over.
-class ListenServer : public QTcpServer
-{
-public:
-    explicit ListenServer(SocketComponent* owner)
-        : m_owner(owner)
-    {
-    }
-
-    void release()
-    {
-        m_owner = nullptr;
-    }
-
-protected:
-    void incomingConnection(qintptr descriptor) override
-    {
-        unclaimedDescriptors().insert(descriptor);
-        if (m_owner)
-            emit m_owner->Accept(descriptor);
-        // Nobody took it: close it so the client sees the end instead of waiting.
-        if (unclaimedDescriptors().remove(descriptor))
-            closeDescriptor(descriptor);
-    }
-
-private:
-    QPointer<SocketComponent> m_owner;
-};
 } // namespace
 
 class SocketComponent::Private
@@ -457,7 +81,7 @@ public:
     void closeSpare()
     {
         if (spareDescriptor >= 0)
-            closeDescriptor(std::exchange(spareDescriptor, -1));
+            SocketDescriptor::close(std::exchange(spareDescriptor, -1));
     }
 
     // Lets go of everything: no event of the old connection or listener
@@ -516,7 +140,7 @@ public:
         partnerName.clear();
         const int port = mappedPort(targetPort);
         if (port < 1 || port > 65535) {
-            postError(kAddressNotAvailable, SocketComponent::tr("Invalid port %1").arg(port));
+            postError(SocketError::AddressNotAvailable, SocketComponent::tr("Invalid port %1").arg(port));
             return;
         }
         QString host = targetHost;
@@ -551,14 +175,14 @@ public:
         acceptingPaused = false;
         const int port = mappedPort(bindPort);
         if (port < 0 || port > 65535) {
-            postError(kAddressNotAvailable, SocketComponent::tr("Invalid port %1").arg(port));
+            postError(SocketError::AddressNotAvailable, SocketComponent::tr("Invalid port %1").arg(port));
             return;
         }
         auto* s = new ListenServer(q);
         s->setProxy(QNetworkProxy::NoProxy);
         if (!s->listen(options.listenAddress, quint16(port))) {
             const QString text = s->errorString();
-            const int code = errorCode(s->serverError(), text);
+            const int code = SocketError::fromQt(s->serverError(), text);
             s->release();
             s->deleteLater();
             postError(code, text);
@@ -578,17 +202,18 @@ public:
         partnerName.clear();
         // Only a descriptor just announced by Accept: any other number may by
         // now belong to an unrelated file or socket of this process.
-        if (!unclaimedDescriptors().remove(descriptor)) {
-            postError(kNotSocket, SocketComponent::tr("No pending connection has the handle %1").arg(descriptor));
+        if (!ListenServer::claim(descriptor)) {
+            postError(SocketError::NotSocket,
+                      SocketComponent::tr("No pending connection has the handle %1").arg(descriptor));
             return;
         }
         QTcpSocket* s = makeSocket();
         if (!s->setSocketDescriptor(descriptor)) {
             const QString text = s->errorString();
-            const int code = errorCode(s->error(), text);
+            const int code = SocketError::fromQt(s->error(), text);
             QObject::disconnect(s, nullptr, q, nullptr);
             s->deleteLater();
-            closeDescriptor(descriptor);
+            SocketDescriptor::close(descriptor);
             postError(code, text);
             return;
         }
@@ -596,7 +221,7 @@ public:
         connected = true;
         partnerAddress = addressText(s->peerAddress());
         localPort = s->localPort();
-        spareDescriptor = spareDescriptorFor(descriptor);
+        spareDescriptor = SocketDescriptor::spareFor(descriptor);
         startIdleTimer();
         startPartnerLookup();
     }
@@ -630,7 +255,7 @@ public:
         targetAddress = addressText(socket->peerAddress());
         partnerAddress = targetAddress;
         localPort = socket->localPort();
-        spareDescriptor = spareDescriptorFor(socket->socketDescriptor());
+        spareDescriptor = SocketDescriptor::spareFor(socket->socketDescriptor());
         startIdleTimer();
         emit q->Connect();
     }
@@ -680,7 +305,7 @@ public:
         if (connected && error == QAbstractSocket::RemoteHostClosedError) {
             // Qt has closed its descriptor already; the spare one still shows
             // whether this was an orderly close or a reset. disconnected follows.
-            peerReset = resetByPeer(spareDescriptor);
+            peerReset = SocketDescriptor::resetByPeer(spareDescriptor);
             closeSpare();
             return;
         }
@@ -695,7 +320,7 @@ public:
                 return;
         }
         release(false);
-        emit q->LastError(errorCode(error, text), text);
+        emit q->LastError(SocketError::fromQt(error, text), text);
     }
 
     void onDisconnected()
@@ -717,7 +342,7 @@ public:
         const QPointer<SocketComponent> alive(q);
         const quint64 gen = generation;
         if (peerReset)
-            emit q->LastError(SocketError::ConnectionReset, SocketComponent::tr("Connection reset by peer"));
+            emit q->LastError(SocketError::ConnectionReset, SocketError::text(SocketError::ConnectionReset));
         else
             emit q->Disconnect();
         return alive && gen == generation;
@@ -728,7 +353,7 @@ public:
         if (!connecting)
             return;
         release(false);
-        emit q->LastError(SocketError::TimedOut, SocketComponent::tr("Connection timed out"));
+        emit q->LastError(SocketError::TimedOut, SocketError::text(SocketError::TimedOut));
     }
 
     void idleTimedOut()
@@ -748,7 +373,7 @@ public:
         if (!acceptingPaused)
             acceptRetry.start(kAcceptRetryMs);
         const QString text = server->errorString();
-        emit q->LastError(errorCode(error, text), text);
+        emit q->LastError(SocketError::fromQt(error, text), text);
     }
 
     SocketComponent* const q;
@@ -816,7 +441,7 @@ void SocketComponent::setOperation(int operation)
         d->release(true);
         break;
     default:
-        d->postError(kOperationNotSupported, tr("Operation %1 is not supported").arg(operation));
+        d->postError(SocketError::OperationNotSupported, tr("Operation %1 is not supported").arg(operation));
         break;
     }
 }
@@ -1011,21 +636,7 @@ int SocketComponent::LocalPort() const
 
 QString SocketComponent::OwnAddress() const
 {
-    if (d->options.ownAddress)
-        return *d->options.ownAddress;
-    const auto interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface& networkInterface : interfaces) {
-        const auto flags = networkInterface.flags();
-        if (!flags.testFlag(QNetworkInterface::IsUp) || flags.testFlag(QNetworkInterface::IsLoopBack))
-            continue;
-        const auto entries = networkInterface.addressEntries();
-        for (const QNetworkAddressEntry& entry : entries) {
-            const QHostAddress address = entry.ip();
-            if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
-                return address.toString();
-        }
-    }
-    return {};
+    return d->options.ownAddress ? *d->options.ownAddress : LocalStack::firstIPv4Address();
 }
 
 QString SocketComponent::OwnHostName() const
@@ -1035,25 +646,10 @@ QString SocketComponent::OwnHostName() const
 
 QString SocketComponent::StackDescription() const
 {
-    QString kernel = QSysInfo::kernelType();
-    if (kernel == u"linux")
-        kernel = QStringLiteral("Linux");
-    else if (kernel == u"winnt")
-        kernel = QStringLiteral("Windows NT");
-    else if (!kernel.isEmpty())
-        kernel[0] = kernel[0].toUpper();
-    return QStringLiteral("Qt Network %1 TCP/IP on %2 %3").arg(QString::fromLatin1(qVersion()), kernel,
-                                                                QSysInfo::kernelVersion()).trimmed();
+    return LocalStack::stackDescription();
 }
 
 int SocketComponent::SocketLimit() const
 {
-#if defined(Q_OS_UNIX)
-    rlimit limit {};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return kSocketLimitCap;
-    return int(std::min<rlim_t>(limit.rlim_cur, kSocketLimitCap));
-#else
-    return kSocketLimitCap;
-#endif
+    return LocalStack::socketLimit();
 }

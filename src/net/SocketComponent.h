@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/SocketErrors.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
@@ -12,18 +14,6 @@
 
 class QTcpSocket;
 class QTimer;
-
-// Error codes reported by LastError: 14000 plus the Windows Sockets number.
-namespace SocketError {
-constexpr int WouldBlock = 24035;
-constexpr int PermissionDenied = 24013;
-constexpr int AddressInUse = 24048;
-constexpr int ConnectionReset = 24054;
-constexpr int TimedOut = 24060;
-constexpr int ConnectionRefused = 24061;
-constexpr int HostUnreachable = 24065;
-constexpr int HostNotFound = 25001;
-} // namespace SocketError
 
 // Limits and redirections fixed when a socket is made. The program uses the
 // defaults; tests and benchmarks pass free ports and short limits.

@@ -1,6 +1,8 @@
 #include "TestMain.h"
+#include "contact/MailText.h"
 #include "contact/SendForm.h"
 #include "net/SmtpClient.h"
+#include "net/SmtpWire.h"
 
 #include <QElapsedTimer>
 #include <QHostInfo>
@@ -10,6 +12,13 @@
 #include <QTest>
 #include <QTimeZone>
 #include <QTimer>
+
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // The pieces of the mail path that decide something: reply parsing, the
 // data on the wire, the date header, line ends and blocks, and the client's
@@ -208,6 +217,54 @@ private slots:
         QVERIFY(!client.BeginMessage());
         QCOMPARE(client.LastErrorCode(), SmtpError::NotConnected);
         QVERIFY(client.CloseConnection());
+    }
+
+    // Socket failures carry the socket component's codes, with the mail window's words.
+    void socketFailuresReportSharedCodes_data()
+    {
+        QTest::addColumn<bool>("listening"); // false: nothing listens, the connect is refused
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("refused") << false << SocketError::ConnectionRefused
+                                 << "The SMTP server refused the connection.";
+        QTest::newRow("hangs up at once") << true << SocketError::ConnectionReset
+                                          << "The SMTP server closed the connection.";
+    }
+    void socketFailuresReportSharedCodes()
+    {
+        QFETCH(bool, listening);
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        // A plain socket on a thread of its own: the client blocks this one.
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        QVERIFY(listener >= 0);
+        const auto closeListener = qScopeGuard([listener] { ::close(listener); });
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+        QCOMPARE(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        // Bound but not listening, the port refuses; nobody else can take it meanwhile.
+        if (listening)
+            QCOMPARE(::listen(listener, 1), 0);
+        std::thread peer([listener, listening] {
+            if (!listening)
+                return;
+            if (const int connection = ::accept(listener, nullptr, nullptr); connection >= 0)
+                ::close(connection);
+        });
+        SmtpClient client;
+        client.setServerHost(QStringLiteral("127.0.0.1"));
+        client.setServerPort(ntohs(address.sin_port));
+        client.setTimeLimit(5);
+        const bool opened = client.OpenConnection();
+        ::shutdown(listener, SHUT_RDWR); // ends a wait in accept, should none have come
+        peer.join();
+        QVERIFY(!opened);
+        QCOMPARE(client.LastErrorCode(), code);
+        QCOMPARE(client.LastErrorString(), text);
+        QVERIFY(!client.IsConnected());
     }
 
     // Host names are looked up within the time limit, and each address the

@@ -2,6 +2,7 @@
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "app/Settings.h"
+#include "contact/MailText.h"
 #include "contact/SendForm.h"
 
 #include <QAction>
