@@ -1,15 +1,12 @@
 #!/usr/bin/python3
 """Reads the program the way a screen reader does, through the real AT-SPI bus.
 
-Starts its own X server (Xvfb on a free display), a private D-Bus session and the
-accessibility bus, then the program built here with private settings. It finds
-the reply box by its role and reads the start-up report from it, finds the host
-and user boxes by their labels, moves the caret through the bus and starts a
-query with the "Short Finger" button, and hears the caret move and the box
-being cleared (and refilled when the program's own finger server answers).
-Everything it started is stopped by process id. Exits 77 (skip) when a tool is missing.
-
-Usage: atspi_reader.py PROGRAM
+On its own X server, D-Bus session and accessibility bus, with private settings:
+finds the reply box by its role and reads the start-up report, finds the host and
+user boxes by their labels, moves the caret and presses "Short Finger" over the
+bus, and hears the caret move and the box cleared (and refilled when the program's
+own finger server answers). Stops all it started by process id; exits 77 (skip)
+when a tool is missing. Usage: atspi_reader.py PROGRAM
 """
 
 import os
@@ -92,18 +89,14 @@ def main():
     if len(sys.argv) != 2 or not os.access(sys.argv[1], os.X_OK):
         fail("usage: atspi_reader.py PROGRAM (an executable)")
     program = sys.argv[1]
-    for tool in ("Xvfb", "dbus-daemon"):
+    for tool in ("Xvfb", "dbus-daemon", "dbus-send"):
         if not shutil.which(tool):
             skip(tool + " is missing (install xvfb and dbus)")
     launcher = next((path for path in LAUNCHERS if os.access(path, os.X_OK)), None)
     if not launcher:
         skip("at-spi-bus-launcher is missing (install at-spi2-core)")
-    try:
-        import gi  # noqa: F401 (pyatspi needs it; imported for real once the bus is up)
-        import importlib.util
-        if importlib.util.find_spec("pyatspi") is None:
-            raise ImportError("pyatspi")
-    except ImportError:
+    import importlib.util
+    if importlib.util.find_spec("pyatspi") is None or importlib.util.find_spec("gi") is None:
         skip("python3-pyatspi is missing")
 
     started = []
