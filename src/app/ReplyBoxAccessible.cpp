@@ -154,6 +154,7 @@ QAccessibleInterface* replyBoxFactory(const QString& className, QObject* object)
 }
 } // namespace
 
+// Editable text is what AT-SPI calls text; the read-only state says it cannot be edited.
 ReplyBoxAccessible::ReplyBoxAccessible(ReplyBox* box) : QAccessibleWidget(box, QAccessible::EditableText) {}
 
 void ReplyBoxAccessible::watch(ReplyBox* box)
@@ -174,11 +175,6 @@ ReplyBoxAccessible::Listener ReplyBoxAccessible::setListener(Listener listener)
 ReplyBox* ReplyBoxAccessible::box() const
 {
     return static_cast<ReplyBox*>(widget());
-}
-
-QAccessible::Role ReplyBoxAccessible::role() const
-{
-    return QAccessible::EditableText;
 }
 
 QAccessible::State ReplyBoxAccessible::state() const

@@ -28,7 +28,6 @@ public:
     using Listener = void (*)(QAccessibleEvent* event);
     static Listener setListener(Listener listener);
 
-    QAccessible::Role role() const override;
     QAccessible::State state() const override;
     using QAccessibleWidget::text;
     void* interface_cast(QAccessible::InterfaceType type) override;
