@@ -1,11 +1,11 @@
 // Prints how fast the finger client takes in large replies from a loopback
 // server, next to socat reading the same reply, and the peak memory.
 #include "app/Config.h"
-#include "app/Form1.h"
+#include "shell/Form1.h"
 #include "app/Platform.h"
 #include "app/PrinterDevice.h"
 #include "app/ReplyBox.h"
-#include "app/finger.h"
+#include "shell/finger.h"
 #include "net/SocketComponent.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "app/Form1.h"
+#include "shell/Form1.h"
 #include "app/QtPlatform.h"
 
 #include <QApplication>

@@ -1,10 +1,12 @@
 #include "client/FingerClient.h"
 
+#include "app/Config.h"
+#include "app/Forms.h"
+#include "app/MainWindowPort.h"
 #include "app/Platform.h"
 #include "app/ReplyBox.h"
 #include "app/Settings.h"
 #include "app/Text.h"
-#include "app/finger.h"
 #include "client/FingerQuery.h"
 #include "client/frmhost.h"
 #include "net/SocketComponent.h"
@@ -33,28 +35,8 @@ QString cutText(const QString& host)
 }
 } // namespace
 
-FingerClient::FingerClient(finger& window) : m_window(window)
+FingerClient::FingerClient(MainWindowPort& window, SocketComponent& socket) : m_window(window), m_socket(socket)
 {
-    QComboBox* hostBox = m_window.text2;
-    // The host box holds exactly what was typed: no completion that could
-    // swap "HOST" for a listed "host" when the field loses the focus.
-    hostBox->setCompleter(nullptr);
-    hostBox->setValidator(new SingleLineValidator(hostBox));
-    m_window.Text3->setValidator(new SingleLineValidator(m_window.Text3));
-    hostBox->installEventFilter(this);
-    hostBox->lineEdit()->installEventFilter(this);
-    m_window.Text3->installEventFilter(this);
-
-    connect(m_window.Command1, &QPushButton::clicked, this, &FingerClient::Command1_Click);
-    connect(m_window.Command3, &QPushButton::clicked, this, &FingerClient::Command3_Click);
-
-    SocketComponent* socket = m_window.finger_socket;
-    connect(socket, &SocketComponent::Connect, this, &FingerClient::finger_socket_Connect);
-    connect(socket, &SocketComponent::Read, this, &FingerClient::finger_socket_Read);
-    connect(socket, &SocketComponent::Disconnect, this, &FingerClient::finger_socket_Disconnect);
-    connect(socket, &SocketComponent::LastError, this, &FingerClient::finger_socket_LastError);
-    connect(socket, &SocketComponent::Timeout, this, &FingerClient::finger_socket_Timeout);
-
     m_paintHold.setSingleShot(true);
     m_paintHold.setInterval(kPaintIntervalMs);
     connect(&m_paintHold, &QTimer::timeout, this, &FingerClient::releasePainting);
@@ -66,7 +48,7 @@ FingerClient::~FingerClient() = default;
 
 void FingerClient::fillHostBox(const QStringList& table)
 {
-    QComboBox* box = m_window.text2;
+    QComboBox* box = m_window.hostBox();
     for (qsizetype n = 0; n < std::min<qsizetype>(table.size(), kHostListSize); ++n) {
         if (!table.at(n).isEmpty())
             box->addItem(table.at(n));
@@ -77,7 +59,7 @@ void FingerClient::fillHostBox(const QStringList& table)
 
 void FingerClient::captureHostBox(QStringList& table)
 {
-    QComboBox* box = m_window.text2;
+    QComboBox* box = m_window.hostBox();
     // An emptied list empties the table too: keeping what was loaded would
     // bring back, at the next start, every host the user removed.
     table.clear();
@@ -87,7 +69,7 @@ void FingerClient::captureHostBox(QStringList& table)
 
 void FingerClient::addHost(const QString& host, HostRemoval removal)
 {
-    QComboBox* box = m_window.text2;
+    QComboBox* box = m_window.hostBox();
     if (host.isEmpty())
         return;
     for (int i = 0; i < box->count(); ++i) {
@@ -118,13 +100,11 @@ void FingerClient::mnuHost_Click()
         m_remover->activateWindow();
         return;
     }
-    auto* dialog = new frmhost(m_window.text2, &m_window);
+    auto* dialog = new frmhost(m_window.hostBox(), m_window.dialogParent());
     m_remover = dialog;
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::ApplicationModal);
-    const QSize screen = platform().screenSize();
-    const QSize outer = dialog->frameGeometry().size();
-    dialog->move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
+    Forms::centreOnScreen(dialog);
     dialog->show();
 }
 
@@ -150,18 +130,18 @@ void FingerClient::Text3_KeyDown(int& KeyCode, int Shift)
 
 void FingerClient::Text2_GotFocus()
 {
-    m_window.text2->lineEdit()->selectAll();
+    m_window.hostBox()->lineEdit()->selectAll();
 }
 
 void FingerClient::Text3_GotFocus()
 {
-    m_window.Text3->selectAll();
+    m_window.userBox()->selectAll();
 }
 
 bool FingerClient::eventFilter(QObject* watched, QEvent* event)
 {
-    const bool hostBox = watched == m_window.text2 || watched == m_window.text2->lineEdit();
-    const bool userBox = watched == m_window.Text3;
+    const bool hostBox = watched == m_window.hostBox() || watched == m_window.hostBox()->lineEdit();
+    const bool userBox = watched == m_window.userBox();
     if (!hostBox && !userBox)
         return false;
     if (event->type() == QEvent::FocusIn) {
@@ -204,21 +184,21 @@ void FingerClient::startQuery(bool longQuery)
         return;
     m_window.setBusy(true);
     try {
-        m_window.text1->clear();
-        m_queryHost = m_window.text2->currentText();
-        m_queryText = FingerQuery::queryText(m_window.Text3->text(), longQuery);
+        m_window.replyBox()->clear();
+        m_queryHost = m_window.hostBox()->currentText();
+        m_queryText = FingerQuery::queryText(m_window.userBox()->text(), longQuery);
         m_replyBytes = 0;
 
         if (m_queryHost.isEmpty()) {
-            platform().messageBox(&m_window, QStringLiteral("Please enter a Host name"), Platform::Icon::Exclamation,
+            platform().messageBox(m_window.dialogParent(), QStringLiteral("Please enter a Host name"), Platform::Icon::Exclamation,
                                   kAppTitle);
             m_window.setStatusText(QStringLiteral("Please enter a Host name"));
             m_window.setBusy(false);
-            m_window.text2->setFocus();
+            m_window.hostBox()->setFocus();
             return;
         }
 
-        addHost(m_window.text2->currentText(), longQuery ? HostRemoval::SelectThenRemove : HostRemoval::Direct);
+        addHost(m_window.hostBox()->currentText(), longQuery ? HostRemoval::SelectThenRemove : HostRemoval::Direct);
 
         // Other handlers may run while pending events are let through; the
         // busy pointer keeps a second query out, and the program may be
@@ -233,24 +213,23 @@ void FingerClient::startQuery(bool longQuery)
         if (!letEventsRun())
             return;
 
-        SocketComponent* socket = m_window.finger_socket;
-        socket->setBindPort(0);
-        socket->setFamily(kFamilyInternet);
-        socket->setProtocolNumber(kProtocolTcp);
-        socket->setOptionA(false);
-        socket->setBufferBytes(kClientBufferBytes);
-        socket->setOptionB(false);
+        m_socket.setBindPort(0);
+        m_socket.setFamily(kFamilyInternet);
+        m_socket.setProtocolNumber(kProtocolTcp);
+        m_socket.setOptionA(false);
+        m_socket.setBufferBytes(kClientBufferBytes);
+        m_socket.setOptionB(false);
         if (!longQuery && !letEventsRun())
             return;
 
-        socket->setTargetHost(longQuery ? m_queryHost : trimBlanks(m_queryHost));
-        socket->setTargetPort(RuntimeConfig::kFingerPort);
+        m_socket.setTargetHost(longQuery ? m_queryHost : trimBlanks(m_queryHost));
+        m_socket.setTargetPort(RuntimeConfig::kFingerPort);
         if (!letEventsRun())
             return;
 
-        socket->setOperation(SocketComponent::OpConnect);
+        m_socket.setOperation(SocketComponent::OpConnect);
         // What the server's notices appended meanwhile is not part of the reply.
-        m_window.text1->clear();
+        m_window.replyBox()->clear();
     } catch (...) {
         // Never leave the window busy with no query running.
         endQuery(QStringLiteral("Error trying to connect to ") + m_queryHost);
@@ -259,7 +238,7 @@ void FingerClient::startQuery(bool longQuery)
 
 void FingerClient::endQuery(const QString& status)
 {
-    m_window.finger_socket->setOperation(SocketComponent::OpClose);
+    m_socket.setOperation(SocketComponent::OpClose);
     releasePainting();
     m_window.setStatusText(status);
     m_window.setBusy(false);
@@ -270,7 +249,7 @@ void FingerClient::holdPainting()
     if (m_paintHeld)
         return;
     m_paintHeld = true;
-    m_window.text1->setUpdatesEnabled(false);
+    m_window.replyBox()->setUpdatesEnabled(false);
     m_paintHold.start();
 }
 
@@ -281,31 +260,29 @@ void FingerClient::releasePainting()
         return;
     m_paintHeld = false;
     // Enabling again schedules the paint of everything held back.
-    m_window.text1->setUpdatesEnabled(true);
+    m_window.replyBox()->setUpdatesEnabled(true);
 }
 
 // --- Socket events ---------------------------------------------------------
 
 void FingerClient::finger_socket_Connect()
 {
-    SocketComponent* socket = m_window.finger_socket;
     const QString line = FingerQuery::queryLine(m_queryText);
-    socket->setWriteCount(line.size());
-    socket->setWriteData(line);
-    const QString target = socket->TargetHost();
-    m_window.setStatusText(QStringLiteral("Connected to ") + (target.isEmpty() ? socket->TargetAddress() : target));
+    m_socket.setWriteCount(line.size());
+    m_socket.setWriteData(line);
+    const QString target = m_socket.TargetHost();
+    m_window.setStatusText(QStringLiteral("Connected to ") + (target.isEmpty() ? m_socket.TargetAddress() : target));
 }
 
 void FingerClient::finger_socket_Read(int DataLength, bool IsUrgent)
 {
     Q_UNUSED(IsUrgent);
-    SocketComponent* socket = m_window.finger_socket;
-    socket->setReadCount(DataLength);
-    const QByteArray received = socket->ReadData().toLatin1();
+    m_socket.setReadCount(DataLength);
+    const QByteArray received = m_socket.ReadData().toLatin1();
     QByteArray block = FingerQuery::transformBlock(received);
     if (m_replyBytes + block.size() <= kReplyLimit) {
         m_replyBytes += block.size();
-        m_window.text1->append(block);
+        m_window.replyBox()->append(block);
         holdPainting();
         return;
     }
@@ -316,7 +293,7 @@ void FingerClient::finger_socket_Read(int DataLength, bool IsUrgent)
         --room;
     block.truncate(room);
     m_replyBytes = kReplyLimit;
-    m_window.text1->append(block);
+    m_window.replyBox()->append(block);
     endQuery(cutText(m_queryHost));
 }
 

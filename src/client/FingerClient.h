@@ -6,12 +6,15 @@
 #include <QStringList>
 #include <QTimer>
 
-class finger;
-class frmhost;
+class MainWindowPort;
 class QEvent;
+class SocketComponent;
+class frmhost;
 
 // The finger client behind the main window's host box, user box and query
-// buttons, and the host list with its Hostname Remover.
+// buttons, and the host list with its Hostname Remover. It reaches the window
+// through its port; the window wires its buttons, its boxes' keys (this object
+// is their event filter) and the client socket's events to the handlers here.
 class FingerClient : public QObject
 {
     Q_OBJECT
@@ -27,7 +30,7 @@ public:
         SelectThenRemove, // the long query selects the last entry, then removes the selection
     };
 
-    explicit FingerClient(finger& window);
+    FingerClient(MainWindowPort& window, SocketComponent& socket);
     ~FingerClient() override;
 
     // Start-up: the host box's list from the host-list table.
@@ -61,7 +64,7 @@ public:
     QString queryHost() const { return m_queryHost; }
     QString queryText() const { return m_queryText; }
 
-protected:
+    // Focus and Enter in the host and user boxes.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -72,7 +75,8 @@ private:
     void holdPainting();
     void releasePainting();
 
-    finger& m_window;
+    MainWindowPort& m_window;
+    SocketComponent& m_socket;
     QString m_queryHost;
     QString m_queryText;
     qint64 m_replyBytes = 0;

@@ -1,6 +1,7 @@
 #include "contact/About.h"
 
 #include "app/Config.h"
+#include "app/Forms.h"
 #include "app/Platform.h"
 #include "app/Twips.h"
 
@@ -104,9 +105,7 @@ About::~About() = default;
 
 void About::Form_Load()
 {
-    const QSize screen = platform().screenSize();
-    const QSize outer = frameGeometry().size();
-    move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
+    Forms::centreOnScreen(this);
     Label5_0->setCursor(lblPointer->cursor());
     Label4->setCursor(lblPointer->cursor());
 }

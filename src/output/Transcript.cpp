@@ -1,10 +1,10 @@
 #include "output/Transcript.h"
 
+#include "app/MainWindowPort.h"
 #include "app/Platform.h"
 #include "app/PrinterDevice.h"
 #include "app/ReplyBox.h"
 #include "app/Settings.h"
-#include "app/finger.h"
 #include "output/TranscriptText.h"
 
 #include <QApplication>
@@ -108,13 +108,13 @@ bool isDeviceOrPipe(const QString& fileName)
 }
 } // namespace
 
-Transcript::Transcript(finger& window) : m_window(window) {}
+Transcript::Transcript(MainWindowPort& window) : m_window(window) {}
 Transcript::~Transcript() = default;
 
 void Transcript::mnuSave_Click()
 {
     // The time stamp is the moment of the menu choice, before the dialog opens.
-    const QByteArray block = saveBlock(m_window.text1->data(), generalDateTime(platform().now()));
+    const QByteArray block = saveBlock(m_window.replyBox()->data(), generalDateTime(platform().now()));
     const QString fileName = GetFileName(kProposedFileName);
     if (fileName.isEmpty())
         return;
@@ -123,7 +123,7 @@ void Transcript::mnuSave_Click()
 
 QString Transcript::GetFileName(const QString& proposedName)
 {
-    const Platform::SaveResult chosen = platform().saveFileName(&m_window, proposedName);
+    const Platform::SaveResult chosen = platform().saveFileName(m_window.dialogParent(), proposedName);
     // A dialog that failed chose nothing: never write where the user did not point.
     if (chosen.failed)
         return {};
@@ -137,7 +137,7 @@ void Transcript::SaveFileAs(const QString& fileName, const QByteArray& text)
     const QString error = isDeviceOrPipe(fileName) ? writeInPlace(fileName, text) : saveReplacing(fileName, text);
     m_window.setBusy(wasBusy);
     if (!error.isEmpty())
-        platform().messageBox(&m_window, error, Platform::Icon::Exclamation, kAppTitle);
+        platform().messageBox(m_window.dialogParent(), error, Platform::Icon::Exclamation, kAppTitle);
 }
 
 void Transcript::mnuPrint_Click()
@@ -161,8 +161,8 @@ void Transcript::printMessage()
     m_window.setStatusText(QStringLiteral("Printing Message..."));
 
     // The run works on its own copy; later replies do not change it.
-    const QByteArray body = m_window.text1->data();
-    QString subject = headerSubject(m_window.text2->currentText(), m_window.Text3->text());
+    const QByteArray body = m_window.replyBox()->data();
+    QString subject = headerSubject(m_window.hostBox()->currentText(), m_window.userBox()->text());
 
     QString error;
     m_printer = platform().defaultPrinter(&error);
@@ -206,7 +206,7 @@ void Transcript::printMessage()
     cursor.restore();
     m_window.setStatusText(savedStatus);
     m_printing = false;
-    platform().messageBox(&m_window, error, Platform::Icon::Critical, QStringLiteral("Print Error"));
+    platform().messageBox(m_window.dialogParent(), error, Platform::Icon::Critical, QStringLiteral("Print Error"));
 }
 
 bool Transcript::PrintHeader(QString& subject)

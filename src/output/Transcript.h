@@ -6,17 +6,17 @@
 
 #include <memory>
 
-class finger;
+class MainWindowPort;
 class PrinterDevice;
 
-// Saving and printing the reply box.
+// Saving and printing the reply box; the window is reached through its port.
 class Transcript : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Transcript)
 
 public:
-    explicit Transcript(finger& window);
+    explicit Transcript(MainWindowPort& window);
     ~Transcript() override;
 
     // "Save &As...": the reply text with its comment header, to a file the user picks.
@@ -39,7 +39,7 @@ private:
     void DrawVertLine();
     bool setprinterfont(const QString& face, qint16 size, qint16 bold, qint16 italic, qint16 underline);
 
-    finger& m_window;
+    MainWindowPort& m_window;
     std::unique_ptr<PrinterDevice> m_printer;
     bool m_printing = false;
 };

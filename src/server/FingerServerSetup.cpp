@@ -1,9 +1,9 @@
 #include "server/FingerServerSetup.h"
 
+#include "app/Forms.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/Twips.h"
-#include "server/FingerService.h"
 #include "server/ServerReply.h"
 
 #include <QEvent>
@@ -29,10 +29,7 @@ QFont formFont()
 }
 } // namespace
 
-FingerServerSetup::FingerServerSetup(Profile& profile, FingerService& service, QWidget* parent)
-    : QDialog(parent)
-    , m_profile(profile)
-    , m_service(service)
+FingerServerSetup::FingerServerSetup(Profile& profile, QWidget* parent) : QDialog(parent), m_profile(profile)
 {
     setObjectName(QStringLiteral("FingerServerSetup"));
     setWindowTitle(QStringLiteral("Finger Server Setup"));
@@ -113,9 +110,7 @@ FingerServerSetup::~FingerServerSetup() = default;
 
 void FingerServerSetup::Form_Load()
 {
-    const QSize screen = platform().screenSize();
-    const QSize outer = frameGeometry().size();
-    move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
+    Forms::centreOnScreen(this);
 
     Text1->setText(m_profile.name);
     Text2->setText(m_profile.email);
@@ -159,7 +154,7 @@ void FingerServerSetup::cmdOk_Click()
     const ServerReply::SetupOutcome outcome =
         ServerReply::setupReply(Text1->text(), Text2->text(), Text3->text(), descriptionText());
     m_profile = outcome.profile;
-    m_service.setReplyText(outcome.reply);
+    emit replyChosen(outcome.reply);
     close();
 }
 

@@ -2,7 +2,6 @@
 
 #include <QDialog>
 
-class FingerService;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -12,14 +11,14 @@ struct Profile;
 
 // "Finger Server Setup": edits the profile that the finger server tells its
 // visitors. OK takes the boxes into the profile and rebuilds the reply text
-// at once; the settings are written only when the program ends.
+// at once (replyChosen); the settings are written only when the program ends.
 class FingerServerSetup : public QDialog
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(FingerServerSetup)
 
 public:
-    FingerServerSetup(Profile& profile, FingerService& service, QWidget* parent = nullptr);
+    explicit FingerServerSetup(Profile& profile, QWidget* parent = nullptr);
     ~FingerServerSetup() override;
 
     QGroupBox* Frame1;
@@ -44,11 +43,14 @@ public:
     // The description box's text with CR LF line ends, as the reply carries it.
     QString descriptionText() const;
 
+signals:
+    // OK: the reply text built from the boxes, for the server to send from now on.
+    void replyChosen(const QString& reply);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
     Profile& m_profile;
-    FingerService& m_service;
 };

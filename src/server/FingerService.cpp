@@ -1,9 +1,8 @@
 #include "server/FingerService.h"
 
 #include "app/Config.h"
-#include "app/ReplyBox.h"
+#include "app/Settings.h"
 #include "app/WindowFront.h"
-#include "app/finger.h"
 #include "net/SocketComponent.h"
 #include "server/FingerServerSetup.h"
 #include "server/ServerReply.h"
@@ -21,7 +20,9 @@ constexpr int kProtocolTcp = 6;
 constexpr int kResponseUntouched = 1;
 } // namespace
 
-FingerService::FingerService(finger& window) : m_window(window)
+FingerService::FingerService(const SocketOptions& options, Profile& profile)
+    : m_options(options)
+    , m_profile(profile)
 {
     createSocket(0);
 }
@@ -35,7 +36,7 @@ FingerService::~FingerService()
 
 SocketComponent* FingerService::createSocket(int Index)
 {
-    auto* socket = new SocketComponent(m_window.config().server, this);
+    auto* socket = new SocketComponent(m_options, this);
     socket->setObjectName(QStringLiteral("FingerServer_%1").arg(Index));
     connect(socket, &SocketComponent::Read, this,
             [this, Index](int DataLength, bool IsUrgent) { FingerServer_Read(Index, DataLength, IsUrgent); });
@@ -87,7 +88,7 @@ int FingerService::listenPort() const
 
 void FingerService::ConfigFingerServer()
 {
-    m_replyText = ServerReply::startupReply(m_window.profile(), m_replyText);
+    m_replyText = ServerReply::startupReply(m_profile, m_replyText);
 
     SocketComponent* listener = m_sockets[0];
     listener->setFamily(kFamilyInternet);
@@ -108,10 +109,10 @@ void FingerService::ConfigFingerServer()
 
     m_poolCount = 0;
     if (isListening()) {
-        m_window.text1->append(QStringLiteral("Finger Server Ready!") + ServerReply::kLineEnd);
+        emit listenNotice(QStringLiteral("Finger Server Ready!") + ServerReply::kLineEnd);
     } else {
         const auto [code, text] = m_listenError.value_or(std::pair<int, QString>{0, QString()});
-        m_window.text1->append(ServerReply::listenFailureLine(RuntimeConfig::kFingerPort, code, text));
+        emit listenNotice(ServerReply::listenFailureLine(RuntimeConfig::kFingerPort, code, text));
     }
 }
 
@@ -173,11 +174,7 @@ void FingerService::FingerServer_Read(int Index, int DataLength, bool IsUrgent)
     m_serving[Index] = true;
     const QPointer<SocketComponent> served(socket);
 
-    // At the end of the box, however long its text has grown; the insertion
-    // point ends up after it, so the box shows the note.
-    ReplyBox* box = m_window.text1;
-    box->append(ServerReply::visitorLine(socket->PartnerName(), socket->PartnerAddress()));
-    box->setSelection(box->length(), 0);
+    emit visitorNotice(ServerReply::visitorLine(socket->PartnerName(), socket->PartnerAddress()));
 
     // The query is read in this bounded piece and dropped: every client gets the same reply.
     socket->setReadCount(DataLength);
@@ -260,7 +257,8 @@ void FingerService::showSetup(bool modal)
         bringToFront(m_setup);
         return;
     }
-    m_setup = new FingerServerSetup(m_window.profile(), *this);
+    m_setup = new FingerServerSetup(m_profile);
+    connect(m_setup, &FingerServerSetup::replyChosen, this, &FingerService::setReplyText);
     m_setup->setAttribute(Qt::WA_DeleteOnClose);
     // Opened modeless while another of our windows is application-modal, it
     // could not be used until that one closed; it opens modal on top instead.

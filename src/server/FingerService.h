@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/SocketComponent.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -8,13 +10,13 @@
 #include <optional>
 #include <utility>
 
-class finger;
 class FingerServerSetup;
-class SocketComponent;
+struct Profile;
 
 // The finger server on port 79 and the profile it serves, with its setup dialog.
 // The socket array FingerServer: element 0 listens for the window's whole
-// life, elements 1 to 50 serve one accepted connection each.
+// life, elements 1 to 50 serve one accepted connection each. What it has to
+// tell the reply box it emits; the main window shows it.
 class FingerService : public QObject
 {
     Q_OBJECT
@@ -24,7 +26,8 @@ public:
     static constexpr int kPoolLimit = 50;
     static constexpr int kConnectionBufferBytes = 1024;
 
-    explicit FingerService(finger& window);
+    // options: of every socket of the array; profile: what the reply is built from and the dialog edits.
+    FingerService(const SocketOptions& options, Profile& profile);
     ~FingerService() override;
 
     // Start-up: builds the reply text from the profile and starts listening.
@@ -57,6 +60,12 @@ public:
     // The open setup dialog, if any.
     FingerServerSetup* setupDialog() const;
 
+signals:
+    // Start-up: whether the server listens, as a line for the reply box.
+    void listenNotice(const QString& line);
+    // A visitor came: a line for the end of the reply box, which shows it.
+    void visitorNotice(const QString& line);
+
 private:
     SocketComponent* createSocket(int Index);
     void destroySocket(int Index);
@@ -64,7 +73,8 @@ private:
     int freeSocket() const;
     void acceptOnlyWithRoom();
 
-    finger& m_window;
+    SocketOptions m_options;
+    Profile& m_profile;
     std::array<SocketComponent*, kPoolLimit + 1> m_sockets{};
     // Sockets whose serving step runs, possibly waiting inside Send_Finger_Client.
     std::array<bool, kPoolLimit + 1> m_serving{};

@@ -286,7 +286,7 @@ void AccessibilityTest::controlsAreNamedByTheirLabels()
     finger& main = program->window();
     std::unique_ptr<QWidget> dialog;
     if (window == "FingerServerSetup")
-        dialog = std::make_unique<FingerServerSetup>(main.profile(), main.service());
+        dialog = std::make_unique<FingerServerSetup>(main.profile());
     else if (window == "SendForm")
         dialog = std::make_unique<SendForm>(main.config());
     else if (window == "frmhost")

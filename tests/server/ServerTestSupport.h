@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/Settings.h"
-#include "app/finger.h"
+#include "shell/finger.h"
 #include "server/FingerService.h"
 
 #include <QHostAddress>

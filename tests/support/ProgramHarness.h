@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/Config.h"
-#include "app/Form1.h"
-#include "app/finger.h"
+#include "shell/Form1.h"
+#include "shell/finger.h"
 
 #include <memory>
 

@@ -1,11 +1,13 @@
-#include "app/finger.h"
+#include "shell/finger.h"
 
+#include "app/Forms.h"
 #include "app/Platform.h"
 #include "app/ReplyBox.h"
 #include "app/StatusLine.h"
 #include "app/Text.h"
 #include "app/Twips.h"
 #include "client/FingerClient.h"
+#include "client/FingerQuery.h"
 #include "contact/Contact.h"
 #include "net/SocketComponent.h"
 #include "output/Transcript.h"
@@ -63,10 +65,35 @@ finger::finger(const RuntimeConfig& config, QWidget* parent) : QMainWindow(paren
     createControls();
     createMenus();
 
-    m_client = std::make_unique<FingerClient>(*this);
-    m_service = std::make_unique<FingerService>(*this);
+    m_client = std::make_unique<FingerClient>(*this, *finger_socket);
+    m_service = std::make_unique<FingerService>(m_config.server, m_profile);
     m_transcript = std::make_unique<Transcript>(*this);
     m_contact = std::make_unique<Contact>(this, m_config);
+    wireHandlers();
+}
+
+void finger::wireHandlers()
+{
+    FingerClient* client = m_client.get();
+    connect(Command1, &QPushButton::clicked, client, &FingerClient::Command1_Click);
+    connect(Command3, &QPushButton::clicked, client, &FingerClient::Command3_Click);
+    // The client sees focus and Enter in the boxes before the combo box could act on Enter itself.
+    text2->installEventFilter(client);
+    text2->lineEdit()->installEventFilter(client);
+    Text3->installEventFilter(client);
+    connect(finger_socket, &SocketComponent::Connect, client, &FingerClient::finger_socket_Connect);
+    connect(finger_socket, &SocketComponent::Read, client, &FingerClient::finger_socket_Read);
+    connect(finger_socket, &SocketComponent::Disconnect, client, &FingerClient::finger_socket_Disconnect);
+    connect(finger_socket, &SocketComponent::LastError, client, &FingerClient::finger_socket_LastError);
+    connect(finger_socket, &SocketComponent::Timeout, client, &FingerClient::finger_socket_Timeout);
+
+    connect(m_service.get(), &FingerService::listenNotice, this, [this](const QString& line) { text1->append(line); });
+    connect(m_service.get(), &FingerService::visitorNotice, this, [this](const QString& line) {
+        // At the end of the box, however long its text has grown; the insertion
+        // point ends up after it, so the box shows the note.
+        text1->append(line);
+        text1->setSelection(text1->length(), 0);
+    });
 
     connect(mnuSave, &QAction::triggered, this, [this] { m_transcript->mnuSave_Click(); });
     connect(mnuPrint, &QAction::triggered, this, [this] { m_transcript->mnuPrint_Click(); });
@@ -92,10 +119,15 @@ void finger::createControls()
     text2 = new QComboBox(client);
     text2->setEditable(true);
     text2->setInsertPolicy(QComboBox::NoInsert);
+    // The host box holds exactly what was typed: no completion that could
+    // swap "HOST" for a listed "host" when the field loses the focus.
+    text2->setCompleter(nullptr);
+    text2->setValidator(new SingleLineValidator(text2));
     place(text2, "text2", 120, 240, 1930, 315);
     Label1_1 = new QLabel(tr("Username (optional):"), client);
     place(Label1_1, "Label1_1", 2160, 45, 1455, 195);
     Text3 = new QLineEdit(client);
+    Text3->setValidator(new SingleLineValidator(Text3));
     place(Text3, "Text3", 2160, 240, 1935, 315);
     Command1 = new QPushButton(tr("Short &Finger"), client);
     place(Command1, "Command1", 4200, 240, 1095, 300);
@@ -143,38 +175,32 @@ void finger::createControls()
 
 void finger::createMenus()
 {
-    auto action = [this](QMenu* menu, const QString& caption, const char* name) {
-        QAction* item = menu->addAction(caption);
-        item->setObjectName(QLatin1String(name));
-        return item;
-    };
-
     mnuFile = menuBar()->addMenu(tr("&File"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
-    mnuSave = action(mnuFile, tr("Save &As..."), "mnuSave");
-    mnuPrint = action(mnuFile, tr("&Print"), "mnuPrint");
-    mnuFile->addSeparator()->setObjectName(QStringLiteral("mnudiv1"));
-    mnuHide = action(mnuFile, tr("Hi&de"), "mnuHide");
+    mnuSave = Forms::addAction(mnuFile, tr("Save &As..."), "mnuSave");
+    mnuPrint = Forms::addAction(mnuFile, tr("&Print"), "mnuPrint");
+    Forms::addSeparator(mnuFile, "mnudiv1");
+    mnuHide = Forms::addAction(mnuFile, tr("Hi&de"), "mnuHide");
 
     mnuEdit = menuBar()->addMenu(tr("&Edit"));
     mnuEdit->setObjectName(QStringLiteral("mnuEdit"));
-    mnuCopy = action(mnuEdit, tr("&Copy"), "mnuCopy");
+    mnuCopy = Forms::addAction(mnuEdit, tr("&Copy"), "mnuCopy");
     mnuCopy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
-    mnuSelect = action(mnuEdit, tr("Selec&t All"), "mnuSelect");
+    mnuSelect = Forms::addAction(mnuEdit, tr("Selec&t All"), "mnuSelect");
     mnuSelect->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
 
     mnuSetup = menuBar()->addMenu(tr("&Setup"));
     mnuSetup->setObjectName(QStringLiteral("mnuSetup"));
-    mnuHost = action(mnuSetup, tr("&Hostnames.."), "mnuHost");
-    mnuServer = action(mnuSetup, tr("Ser&ver"), "mnuServer");
+    mnuHost = Forms::addAction(mnuSetup, tr("&Hostnames.."), "mnuHost");
+    mnuServer = Forms::addAction(mnuSetup, tr("Ser&ver"), "mnuServer");
 
     mnuHelp = menuBar()->addMenu(tr("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuYarbo = mnuHelp->addMenu(tr("&Yarbo on the Web"));
     mnuYarbo->setObjectName(QStringLiteral("mnuYarbo"));
-    mnuEmail = action(mnuYarbo, tr("Email Yarbo"), "mnuEmail");
-    mnuAboutYarbo = action(mnuYarbo, tr("Visit the Land of Yarbo"), "mnuAboutYarbo");
-    mnuAbout = action(mnuHelp, tr("&About Finger Quobix"), "mnuAbout");
+    mnuEmail = Forms::addAction(mnuYarbo, tr("Email Yarbo"), "mnuEmail");
+    mnuAboutYarbo = Forms::addAction(mnuYarbo, tr("Visit the Land of Yarbo"), "mnuAboutYarbo");
+    mnuAbout = Forms::addAction(mnuHelp, tr("&About Finger Quobix"), "mnuAbout");
 
     connect(mnuFile, &QMenu::aboutToShow, this, &finger::mnuFile_Click);
     connect(mnuEdit, &QMenu::aboutToShow, this, &finger::mnuEdit_Click);
@@ -187,9 +213,7 @@ void finger::createMenus()
 
 void finger::Form_Load()
 {
-    const QSize screen = platform().screenSize();
-    const QSize outer = frameGeometry().size();
-    move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
+    Forms::centreOnScreen(this);
 
     registerInstalledProgram();
 

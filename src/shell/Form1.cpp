@@ -1,9 +1,10 @@
-#include "app/Form1.h"
+#include "shell/Form1.h"
 
+#include "app/Forms.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/Twips.h"
-#include "app/finger.h"
+#include "shell/finger.h"
 #include "contact/Contact.h"
 #include "server/FingerService.h"
 
@@ -43,25 +44,15 @@ Form1::Form1(const RuntimeConfig& config, QWidget* parent)
 
     mnuBar = new QMenu(QStringLiteral("PopupMenu"), this);
     mnuBar->setObjectName(QStringLiteral("mnuBar"));
-    auto item = [this](const QString& caption, const char* name) {
-        QAction* action = mnuBar->addAction(caption);
-        action->setObjectName(QLatin1String(name));
-        return action;
-    };
-    auto separator = [this](const char* name) {
-        QAction* action = mnuBar->addSeparator();
-        action->setObjectName(QLatin1String(name));
-        return action;
-    };
-    mnuvisit = item(tr("Visit The Land of Yarbo"), "mnuvisit");
-    mnuYarbo = item(tr("Email Yarbo"), "mnuYarbo");
-    mnudiv = separator("mnudiv");
-    mnuAbout = item(tr("About Finger Quobix"), "mnuAbout");
-    mnudiv1 = separator("mnudiv1");
-    mnufinger = item(tr("Finger..."), "mnufinger");
-    mnuServer = item(tr("Server Setup"), "mnuServer");
-    mnudiv2 = separator("mnudiv2");
-    mnuMain = item(tr("Exit"), "mnuMain");
+    mnuvisit = Forms::addAction(mnuBar, tr("Visit The Land of Yarbo"), "mnuvisit");
+    mnuYarbo = Forms::addAction(mnuBar, tr("Email Yarbo"), "mnuYarbo");
+    mnudiv = Forms::addSeparator(mnuBar, "mnudiv");
+    mnuAbout = Forms::addAction(mnuBar, tr("About Finger Quobix"), "mnuAbout");
+    mnudiv1 = Forms::addSeparator(mnuBar, "mnudiv1");
+    mnufinger = Forms::addAction(mnuBar, tr("Finger..."), "mnufinger");
+    mnuServer = Forms::addAction(mnuBar, tr("Server Setup"), "mnuServer");
+    mnudiv2 = Forms::addSeparator(mnuBar, "mnudiv2");
+    mnuMain = Forms::addAction(mnuBar, tr("Exit"), "mnuMain");
 
     connect(mnuvisit, &QAction::triggered, this, [this] { m_finger->contact().openHomePage(); });
     connect(mnuYarbo, &QAction::triggered, this, [this] { m_finger->contact().mailAuthor(false); });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Config.h"
+#include "app/MainWindowPort.h"
 #include "app/Settings.h"
 
 #include <QMainWindow>
@@ -25,8 +26,9 @@ class Contact;
 
 // The main window: host and user boxes, the two query buttons, the reply box
 // and the status line. It owns the program-wide state (profile, host-list
-// table) and the subsystems that do the work behind its controls.
-class finger : public QMainWindow
+// table) and the subsystems that do the work behind its controls, wires its
+// controls to their handlers and offers them its port.
+class finger : public QMainWindow, public MainWindowPort
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(finger)
@@ -72,12 +74,16 @@ public:
     // Whether closing and minimising may hide the window (false without a system tray).
     bool canHideToTray = true;
 
-    // The busy pointer: the window's own hourglass, the query-in-progress state.
-    bool isBusy() const;
-    void setBusy(bool busy);
-
-    QString statusText() const;
-    void setStatusText(const QString& text);
+    // The port, for the subsystems behind the controls. The busy pointer is
+    // the window's own hourglass, the query-in-progress state.
+    QWidget* dialogParent() override { return this; }
+    ReplyBox* replyBox() override { return text1; }
+    QComboBox* hostBox() override { return text2; }
+    QLineEdit* userBox() override { return Text3; }
+    bool isBusy() const override;
+    void setBusy(bool busy) override;
+    QString statusText() const override;
+    void setStatusText(const QString& text) override;
 
     Profile& profile() { return m_profile; }
     QStringList& hostTable() { return m_hostTable; }
@@ -116,6 +122,7 @@ protected:
 private:
     void createControls();
     void createMenus();
+    void wireHandlers();
     void appendLine(const QString& line);
 
     RuntimeConfig m_config;
