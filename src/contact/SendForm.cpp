@@ -1,5 +1,6 @@
 #include "contact/SendForm.h"
 
+#include "app/Forms.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/Twips.h"
@@ -148,30 +149,24 @@ void SendForm::createControls()
 
 void SendForm::createMenus()
 {
-    auto action = [](QMenu* menu, const QString& caption, const char* name) {
-        QAction* item = menu->addAction(caption);
-        item->setObjectName(QLatin1String(name));
-        return item;
-    };
-
     FileMenu = menuBar()->addMenu(tr("&File"));
     FileMenu->setObjectName(QStringLiteral("FileMenu"));
-    SendOption = action(FileMenu, tr("&Send"), "SendOption");
+    SendOption = Forms::addAction(FileMenu, tr("&Send"), "SendOption");
     FileMenu->addSeparator();
-    CloseOption = action(FileMenu, tr("&Close"), "CloseOption");
+    CloseOption = Forms::addAction(FileMenu, tr("&Close"), "CloseOption");
 
     EditMenu = menuBar()->addMenu(tr("&Edit"));
     EditMenu->setObjectName(QStringLiteral("EditMenu"));
-    mnuUndo = action(EditMenu, tr("&Undo"), "mnuUndo");
+    mnuUndo = Forms::addAction(EditMenu, tr("&Undo"), "mnuUndo");
     EditMenu->addSeparator();
-    CopyOption = action(EditMenu, tr("&Copy"), "CopyOption");
+    CopyOption = Forms::addAction(EditMenu, tr("&Copy"), "CopyOption");
     CopyOption->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
-    CutOption = action(EditMenu, tr("Cu&t"), "CutOption");
+    CutOption = Forms::addAction(EditMenu, tr("Cu&t"), "CutOption");
     CutOption->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
-    PasteOption = action(EditMenu, tr("&Paste"), "PasteOption");
+    PasteOption = Forms::addAction(EditMenu, tr("&Paste"), "PasteOption");
     PasteOption->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_V));
     EditMenu->addSeparator();
-    mnuSelect = action(EditMenu, tr("Select &All"), "mnuSelect");
+    mnuSelect = Forms::addAction(EditMenu, tr("Select &All"), "mnuSelect");
 
     connect(SendOption, &QAction::triggered, this, &SendForm::SendOption_Click);
     connect(CloseOption, &QAction::triggered, this, &SendForm::CloseOption_Click);
@@ -188,9 +183,7 @@ void SendForm::Form_Load()
     setWindowTitle(QStringLiteral("Let's send an email to Yarbo"));
     const int menuHeight = menuBar()->sizeHint().height();
     setFixedSize(Twips::toPixelsX(kClientWidth), menuHeight + Twips::toPixelsY(kClientHeight));
-    const QSize screen = platform().screenSize();
-    const QSize outer = frameGeometry().size();
-    move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
+    Forms::centreOnScreen(this);
 }
 
 void SendForm::refuse(const QString& text, QWidget* focus)

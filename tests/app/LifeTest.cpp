@@ -1,4 +1,4 @@
-#include "ProgramHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "app/ReplyBox.h"
@@ -29,15 +29,14 @@ QStringList lines(const QString& text)
 }
 } // namespace
 
-class LifeTest : public QObject
+class LifeTest : public ProgramTest
 {
     Q_OBJECT
 
 private slots:
     void init()
     {
-        TestSupport::clearSettings();
-        freshPlatform();
+        resetEnvironment();
     }
 
     void startupReportsTheMachineAndEndsReady()

@@ -1,4 +1,4 @@
-#include "ProgramHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "app/ReplyBox.h"
@@ -17,21 +17,17 @@
 
 using TestSupport::startProgram;
 
-class MainWindowTest : public QObject
+class MainWindowTest : public ProgramTest
 {
     Q_OBJECT
-
-    std::unique_ptr<TestSupport::Program> m_program;
-    finger& window() { return m_program->window(); }
 
 private slots:
     void init()
     {
-        TestSupport::clearSettings();
-        freshPlatform();
-        m_program = startProgram();
+        resetEnvironment();
+        launch();
     }
-    void cleanup() { m_program.reset(); }
+    void cleanup() { stopProgram(); }
 
     void controlsCarryTheirNamesAndCaptions()
     {

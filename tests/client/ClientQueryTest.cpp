@@ -1,4 +1,5 @@
 #include "ClientHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "app/Platform.h"
@@ -14,18 +15,14 @@
 
 using namespace User;
 
-class ClientQueryTest : public QObject
+class ClientQueryTest : public ProgramTest
 {
     Q_OBJECT
 
-    std::unique_ptr<TestSupport::Program> m_program;
-    finger& window() { return m_program->window(); }
-
     void start(const RuntimeConfig& config)
     {
-        TestSupport::clearSettings();
-        freshPlatform();
-        m_program = TestSupport::startProgram(config);
+        resetEnvironment();
+        launch(config);
     }
 
     // Starts the program against the scripted server and runs a short query
@@ -40,7 +37,7 @@ class ClientQueryTest : public QObject
     }
 
 private slots:
-    void cleanup() { m_program.reset(); }
+    void cleanup() { stopProgram(); }
 
     void queryLineOnTheWire_data()
     {

@@ -1,4 +1,5 @@
 #include "ClientHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 
@@ -30,13 +31,12 @@ QByteArray rawQuery(quint16 port, const QByteArray& line, bool* complete)
 } // namespace
 
 // A real finger daemon, served on a loopback port by socat.
-class FingerdPeerTest : public QObject
+class FingerdPeerTest : public ProgramTest
 {
     Q_OBJECT
 
     QProcess m_socat;
     quint16 m_port = 0;
-    std::unique_ptr<TestSupport::Program> m_program;
 
 private slots:
     void initTestCase()
@@ -70,7 +70,7 @@ private slots:
         QVERIFY(m_socat.waitForFinished(5000));
     }
 
-    void cleanup() { m_program.reset(); }
+    void cleanup() { stopProgram(); }
 
     void replyArrivesWhole_data()
     {
@@ -91,9 +91,8 @@ private slots:
         QVERIFY(complete);
         QVERIFY2(reference.endsWith("\r\n"), reference.constData());
 
-        TestSupport::clearSettings();
-        freshPlatform();
-        m_program = TestSupport::startProgram(clientConfig(m_port));
+        resetEnvironment();
+        launch(clientConfig(m_port));
         finger& w = m_program->window();
         typeHost(w, QStringLiteral("127.0.0.1"));
         typeUser(w, user);

@@ -1,4 +1,5 @@
 #include "ClientHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "app/Settings.h"
@@ -44,20 +45,16 @@ QStringList listItems(const QListWidget* list)
 }
 } // namespace
 
-class HostListTest : public QObject
+class HostListTest : public ProgramTest
 {
     Q_OBJECT
-
-    std::unique_ptr<TestSupport::Program> m_program;
-    finger& window() { return m_program->window(); }
 
     // Queries end at once against a port nobody listens on, and still offer their host.
     void startWithTable(const QStringList& table)
     {
-        TestSupport::clearSettings();
-        freshPlatform();
+        resetEnvironment();
         writeTable(table);
-        m_program = TestSupport::startProgram(clientConfig(closedPort()));
+        launch(clientConfig(closedPort()));
     }
 
     // Typed into the focused host box of the active window, as a user does, so
@@ -84,7 +81,7 @@ class HostListTest : public QObject
     }
 
 private slots:
-    void cleanup() { m_program.reset(); }
+    void cleanup() { stopProgram(); }
 
     void startUpFill_data()
     {
@@ -229,7 +226,7 @@ private slots:
         typeHost(w, "typed");
         QPointer<frmhost> dialog = openRemover();
         QVERIFY(dialog);
-        for (const QString& host : {"a", "c"}) {
+        for (const char* host : {"a", "c"}) {
             QListWidgetItem* item = dialog->List1->findItems(host, Qt::MatchExactly).first();
             QTest::mouseClick(dialog->List1->viewport(), Qt::LeftButton, {},
                               dialog->List1->visualItemRect(item).center());
@@ -314,8 +311,7 @@ private slots:
         m_program->tray->Form_QueryUnload();
         QCOMPARE(storedTable(), QStringList(kHostListSize, QString()));
         // The removed host stays removed in the next run.
-        m_program.reset();
-        m_program = TestSupport::startProgram(clientConfig(closedPort()));
+        launch(clientConfig(closedPort()));
         QVERIFY(hostList(window()).isEmpty());
     }
 

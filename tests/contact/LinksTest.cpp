@@ -1,4 +1,4 @@
-#include "ProgramHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "contact/About.h"
@@ -26,13 +26,9 @@ QList<T*> shownWindows()
 
 // The About box and the web and mail links from the tray, the Help menu and
 // the About box, with a launcher that fails and one that succeeds.
-class LinksTest : public QObject
+class LinksTest : public ProgramTest
 {
     Q_OBJECT
-
-    std::unique_ptr<TestSupport::Program> m_program;
-    finger& window() { return m_program->window(); }
-    Form1& tray() { return *m_program->tray; }
 
     About* openAboutFromTray()
     {
@@ -44,11 +40,10 @@ class LinksTest : public QObject
 private slots:
     void init()
     {
-        TestSupport::clearSettings();
-        freshPlatform();
-        m_program = TestSupport::startProgram();
+        resetEnvironment();
+        launch();
     }
-    void cleanup() { m_program.reset(); }
+    void cleanup() { stopProgram(); }
 
     void linkEntries_data()
     {

@@ -1,4 +1,4 @@
-#include "ProgramHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "app/Settings.h"
@@ -50,14 +50,13 @@ struct Received
 
 // The feedback window against a real SMTP server (aiosmtpd on loopback) that
 // records the envelope and the exact data of what it accepts.
-class SmtpPeerTest : public QObject
+class SmtpPeerTest : public ProgramTest
 {
     Q_OBJECT
 
     QTemporaryDir m_folder;
     QProcess m_server;
     quint16 m_port = 0;
-    std::unique_ptr<TestSupport::Program> m_program;
 
     bool serverAnswers() const
     {
@@ -102,8 +101,7 @@ class SmtpPeerTest : public QObject
         config.smtpHost = host;
         config.smtpPort = port;
         config.smtpTimeLimitSeconds = timeLimitSeconds;
-        m_program.reset();
-        m_program = TestSupport::startProgram(config);
+        launch(config);
     }
 
     // Opens the feedback form the way a user does when no mail program starts.
@@ -162,15 +160,14 @@ private slots:
 
     void init()
     {
-        TestSupport::clearSettings();
-        RecordingPlatform& p = freshPlatform();
+        RecordingPlatform& p = resetEnvironment();
         p.launchResult = 2; // no mail program: the feedback form takes over
         p.clock = QDateTime(QDate(2026, 12, 8), QTime(14, 30, 15), QTimeZone(3600));
         for (const char* name : {"message.json", "refuse-ehlo", "refuse-rcpt"})
             QFile::remove(m_folder.filePath(name));
         startWithRelay(QStringLiteral("127.0.0.1"), m_port, 10);
     }
-    void cleanup() { m_program.reset(); }
+    void cleanup() { stopProgram(); }
 
     void sendsTheMessageExactly_data()
     {

@@ -1,4 +1,4 @@
-#include "ProgramHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "app/QtPrinterDevice.h"
@@ -51,7 +51,7 @@ std::unique_ptr<QPrinter> pdfPrinter(const QString& pdf)
 } // namespace
 
 // Prints through a real QPrinter into a PDF and reads it back with poppler's tools.
-class PdfPrintTest : public QObject
+class PdfPrintTest : public ProgramTest
 {
     Q_OBJECT
 
@@ -68,8 +68,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString pdf = dir.filePath(QStringLiteral("transcript.pdf"));
-        TestSupport::clearSettings();
-        freshPlatform().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
+        resetEnvironment().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
             auto printer = pdfPrinter(pdf);
             printer->setPageSize(QPageSize(QPageSize::A4));
             printer->setPageMargins(QMarginsF(6.35, 6.35, 6.35, 6.35), QPageLayout::Millimeter);
@@ -139,8 +138,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString pdf = dir.filePath(QStringLiteral("long.pdf"));
-        TestSupport::clearSettings();
-        freshPlatform().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
+        resetEnvironment().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
             return std::make_unique<QtPrinterDevice>(pdfPrinter(pdf));
         };
         auto program = TestSupport::startProgram();
@@ -165,8 +163,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("no such folder/transcript.pdf"));
-        TestSupport::clearSettings();
-        freshPlatform().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
+        resetEnvironment().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
             return std::make_unique<QtPrinterDevice>(pdfPrinter(pdf));
         };
         auto program = TestSupport::startProgram();

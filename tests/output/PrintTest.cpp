@@ -1,4 +1,4 @@
-#include "ProgramHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "RecordingPrinter.h"
 #include "TestMain.h"
@@ -50,22 +50,19 @@ QList<PrintOp> headerLines(const PrintLog& log)
 }
 } // namespace
 
-class PrintTest : public QObject
+class PrintTest : public ProgramTest
 {
     Q_OBJECT
 
-    std::unique_ptr<TestSupport::Program> m_program;
     PrintLog m_log;
-    finger& window() { return m_program->window(); }
 
 private slots:
     void init()
     {
-        TestSupport::clearSettings();
-        freshPlatform();
+        resetEnvironment();
         m_log = PrintLog();
         installRecordingPrinter(m_log);
-        m_program = TestSupport::startProgram();
+        launch();
         window().text1->clear();
     }
     void cleanup()

@@ -22,7 +22,8 @@ QStringList PrintLog::printedTexts() const
 
 bool RecordingPrinter::record(PrintOp::Kind kind, const QString& text, double value, const QLineF& line, QRgb color)
 {
-    PrintOp op{kind};
+    PrintOp op;
+    op.kind = kind;
     op.failed = m_log.failing.contains(kind);
     op.page = m_page;
     op.x = m_x;

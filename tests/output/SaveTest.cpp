@@ -1,4 +1,4 @@
-#include "ProgramHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "app/ReplyBox.h"
@@ -39,13 +39,11 @@ void writeFile(const QString& path, const QByteArray& contents)
 }
 } // namespace
 
-class SaveTest : public QObject
+class SaveTest : public ProgramTest
 {
     Q_OBJECT
 
-    std::unique_ptr<TestSupport::Program> m_program;
     QTemporaryDir m_dir;
-    finger& window() { return m_program->window(); }
     QString target() const { return m_dir.filePath(QStringLiteral("chosen.log")); }
 
     void chooseNextTime(const QString& path, bool dialogFailed = false)
@@ -59,12 +57,11 @@ private slots:
         QVERIFY(m_dir.isValid());
         for (const QString& name : QDir(m_dir.path()).entryList(QDir::Files))
             QFile::remove(m_dir.filePath(name));
-        TestSupport::clearSettings();
-        freshPlatform();
-        m_program = TestSupport::startProgram();
+        resetEnvironment();
+        launch();
         window().text1->clear();
     }
-    void cleanup() { m_program.reset(); }
+    void cleanup() { stopProgram(); }
 
     void savedFileIsByteExact_data()
     {

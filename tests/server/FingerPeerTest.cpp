@@ -1,4 +1,4 @@
-#include "ProgramHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "ServerTestSupport.h"
 #include "TestMain.h"
@@ -14,15 +14,14 @@ using namespace ServerTesting;
 
 // The system's finger client against the running server. The client only
 // talks to port 79, so the server listens on 127.0.0.2:79, which needs root.
-class FingerPeerTest : public QObject
+class FingerPeerTest : public ProgramTest
 {
     Q_OBJECT
 
 private slots:
     void init()
     {
-        TestSupport::clearSettings();
-        freshPlatform();
+        resetEnvironment();
     }
 
     void realClientShowsTheProfile_data()

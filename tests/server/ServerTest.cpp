@@ -1,4 +1,4 @@
-#include "ProgramHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "ServerTestSupport.h"
 #include "TestMain.h"
@@ -48,15 +48,14 @@ int visitorLines(const finger& w)
 }
 } // namespace
 
-class ServerTest : public QObject
+class ServerTest : public ProgramTest
 {
     Q_OBJECT
 
 private slots:
     void init()
     {
-        TestSupport::clearSettings();
-        freshPlatform();
+        resetEnvironment();
     }
 
     void startupReplyReachesTheClient_data()

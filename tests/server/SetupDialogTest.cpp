@@ -1,4 +1,4 @@
-#include "ProgramHarness.h"
+#include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "ServerTestSupport.h"
 #include "TestMain.h"
@@ -27,15 +27,14 @@ int openSetupDialogs()
 }
 } // namespace
 
-class SetupDialogTest : public QObject
+class SetupDialogTest : public ProgramTest
 {
     Q_OBJECT
 
 private slots:
     void init()
     {
-        TestSupport::clearSettings();
-        freshPlatform();
+        resetEnvironment();
     }
 
     void okBuildsTheReplyFromFilledBoxes_data()
