@@ -1,4 +1,4 @@
-#include "ProgramHarness.h"
+#include "ProgramTest.h"
 #include "TestMain.h"
 #include "app/ReplyBox.h"
 #include "app/ReplyBoxAccessible.h"
@@ -58,7 +58,7 @@ QString spokenName(QObject* object)
 const QByteArray kLines("one two\r\nthree\nfour");
 } // namespace
 
-class AccessibilityTest : public QObject
+class AccessibilityTest : public ProgramTest
 {
     Q_OBJECT
 
@@ -258,7 +258,7 @@ void AccessibilityTest::geometryIsOnScreen()
 
 void AccessibilityTest::controlsAreNamedByTheirLabels_data()
 {
-    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("form");
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("name");
 
@@ -279,17 +279,17 @@ void AccessibilityTest::controlsAreNamedByTheirLabels_data()
 
 void AccessibilityTest::controlsAreNamedByTheirLabels()
 {
-    QFETCH(QString, window);
+    QFETCH(QString, form);
     QFETCH(QString, control);
     QFETCH(QString, name);
-    const auto program = TestSupport::startProgram();
-    finger& main = program->window();
+    launch();
+    finger& main = window();
     std::unique_ptr<QWidget> dialog;
-    if (window == "FingerServerSetup")
+    if (form == "FingerServerSetup")
         dialog = std::make_unique<FingerServerSetup>(main.profile());
-    else if (window == "SendForm")
+    else if (form == "SendForm")
         dialog = std::make_unique<SendForm>(main.config());
-    else if (window == "frmhost")
+    else if (form == "frmhost")
         dialog = std::make_unique<frmhost>(main.text2);
     QWidget* shown = dialog ? dialog.get() : static_cast<QWidget*>(&main);
     shown->show();
