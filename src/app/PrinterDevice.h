@@ -16,6 +16,8 @@ public:
     // Device settings, before the first output.
     virtual bool setPrintQualityHigh() = 0;
     virtual bool setCopyCount(int copies) = 0;
+    // The job's name in the print queue (a PDF's title).
+    virtual bool setDocumentName(const QString& name) = 0;
 
     // The physical paper and the printable area on it.
     virtual double pageWidth() const = 0;

@@ -6,6 +6,9 @@
 class QtPlatform final : public Platform
 {
 public:
+    // launchWaitMs: how long LaunchDocument waits for the launcher's verdict.
+    explicit QtPlatform(int launchWaitMs = 3000);
+
     Answer messageBox(QWidget* parent, const QString& text, Icon icon, const QString& caption,
                       Buttons buttons) override;
     SaveResult saveFileName(QWidget* parent, const QString& proposedName) override;
@@ -15,4 +18,7 @@ public:
     std::unique_ptr<PrinterDevice> defaultPrinter(QString* errorText) override;
     QDateTime now() override;
     QSize screenSize() override;
+
+private:
+    int m_launchWaitMs;
 };

@@ -116,6 +116,14 @@ bool QtPrinterDevice::setCopyCount(int copies)
     return true;
 }
 
+bool QtPrinterDevice::setDocumentName(const QString& name)
+{
+    if (m_started)
+        return fail(tr("The job's name cannot change once the job has started."));
+    m_printer->setDocName(name);
+    return true;
+}
+
 double QtPrinterDevice::pageWidth() const
 {
     return m_printer->pageLayout().fullRect(QPageLayout::Point).width() * kTwipsPerPoint;

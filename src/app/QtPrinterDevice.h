@@ -20,6 +20,7 @@ public:
 
     bool setPrintQualityHigh() override;
     bool setCopyCount(int copies) override;
+    bool setDocumentName(const QString& name) override;
 
     double pageWidth() const override;
     double pageHeight() const override;

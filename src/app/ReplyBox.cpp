@@ -24,6 +24,7 @@ ReplyBox::ReplyBox(QWidget* parent) : QAbstractScrollArea(parent)
     ReplyBoxAccessible::watch(this);
     connect(&m_text, &ReplyText::replaced, this, &ReplyBox::textReplaced);
     connect(&m_text, &ReplyText::appended, this, &ReplyBox::textAppended);
+    connect(&m_text, &ReplyText::relaidOut, this, &ReplyBox::textRelaidOut);
     QFont face(QStringLiteral("Courier New"));
     face.setPointSizeF(11.25);
     face.setStyleHint(QFont::TypeWriter);
@@ -79,6 +80,15 @@ void ReplyBox::textReplaced()
 
 void ReplyBox::textAppended()
 {
+    updateScrollBars();
+    viewport()->update();
+}
+
+void ReplyBox::textRelaidOut()
+{
+    // The same bytes in other columns: keep the selection on whole characters.
+    m_goalColumn = -1;
+    setAnchorAndCaret(m_text.characterStart(m_anchor), m_text.characterStart(m_caret));
     updateScrollBars();
     viewport()->update();
 }

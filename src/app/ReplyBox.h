@@ -15,9 +15,10 @@ class QPainter;
 // The reply box: a read-only view of a ReplyText (the exact text it was given,
 // every CR, LF and NUL, and its line index) that paints only the lines and
 // columns in view, so a hostile reply of one huge line or many megabytes
-// cannot freeze the window. Characters are one byte each (Latin-1). Tabs
-// advance to the next multiple of 8 columns; other control characters are
-// shown as visible symbols.
+// cannot freeze the window. Characters are one byte each (Latin-1), but a
+// reply that is valid UTF-8 shows as UTF-8 (see ReplyText). Tabs advance to
+// the next multiple of 8 columns; other control characters are shown as
+// visible symbols.
 class ReplyBox : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -32,7 +33,7 @@ public:
     // The text and its line index, for reading; the box alone changes it.
     const ReplyText& model() const { return m_text; }
 
-    // The exact text, one byte per character.
+    // The exact bytes, and the text as shown.
     const QByteArray& data() const { return m_text.data(); }
     QString text() const { return m_text.text(); }
     qsizetype length() const { return m_text.length(); }
@@ -44,6 +45,9 @@ public:
     void append(const QString& block) { append(block.toLatin1()); }
     void append(const char* block) { append(QByteArray(block)); }
     void clear();
+    // What is appended from now on is one reply, shown as UTF-8 when it is UTF-8.
+    void beginReply() { m_text.beginReply(); }
+    void endReply() { m_text.endReply(); }
 
     // Selection, in characters of the exact text. The anchor stays where the
     // selection began; the caret is the end that moves.
@@ -97,6 +101,7 @@ private:
 
     void textReplaced();
     void textAppended();
+    void textRelaidOut();
     void updateMetrics();
     void updateScrollBars();
     int visibleLines() const;

@@ -19,14 +19,76 @@ int toInt(qsizetype value)
     return static_cast<int>(std::clamp<qsizetype>(value, -1, INT_MAX));
 }
 
-// The accessible text of [from, to) of the record: one character per byte.
-QString shownText(const QByteArray& data, qsizetype from, qsizetype to)
+// What stands for the further bytes of a UTF-8 character: silent, and joined
+// to the character before it when text is split into characters and words.
+constexpr char16_t kJoiner = 0x200D;
+
+char16_t shownCode(char32_t code)
+{
+    return code <= 0xFF ? ReplyGlyphs::spoken(uchar(code)) : char16_t(code);
+}
+
+// The units standing for the character of len bytes at in, one per byte: the
+// character (two units when outside the BMP), then joiners.
+void shownCharacter(const uchar* in, int len, char16_t* units)
+{
+    std::fill(units, units + len, kJoiner);
+    char32_t code = 0xFFFD;
+    if (len == 2)
+        code = char32_t(in[0] & 0x1F) << 6 | (in[1] & 0x3F);
+    else if (len == 3)
+        code = char32_t(in[0] & 0x0F) << 12 | char32_t(in[1] & 0x3F) << 6 | (in[2] & 0x3F);
+    else if (len == 4)
+        code = char32_t(in[0] & 0x07) << 18 | char32_t(in[1] & 0x3F) << 12 | char32_t(in[2] & 0x3F) << 6
+            | (in[3] & 0x3F);
+    if (code > 0xFFFF) {
+        units[0] = QChar::highSurrogate(code);
+        units[1] = QChar::lowSurrogate(code);
+    } else {
+        units[0] = shownCode(code);
+    }
+}
+
+// The accessible text of the bytes [from, to): one unit per byte, so offsets
+// stay positions in the record. Bytes outside replies read as UTF-8 are one
+// character each; a UTF-8 character is itself at its first byte and silent
+// joiners after it.
+QString shownText(const ReplyText& model, qsizetype from, qsizetype to)
 {
     QString text(to - from, Qt::Uninitialized);
-    QChar* out = text.data();
-    const char* in = data.constData();
-    for (qsizetype i = from; i < to; ++i)
-        *out++ = QChar(ReplyGlyphs::spoken(static_cast<uchar>(in[i])));
+    auto* out = reinterpret_cast<char16_t*>(text.data());
+    const auto* d = reinterpret_cast<const uchar*>(model.data().constData());
+    qsizetype p = from;
+    for (const ReplyText::Span& span : model.utf8Spans()) {
+        if (span.to <= p)
+            continue;
+        if (span.from >= to)
+            break;
+        for (; p < span.from; ++p)
+            *out++ = ReplyGlyphs::spoken(d[p]);
+        const qsizetype end = std::min(span.to, to);
+        for (qsizetype q = model.characterStart(p); q < end;) {
+            const uchar lead = d[q];
+            const int whole = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+            // An open reply may end inside a character.
+            const int len = int(std::min<qsizetype>(whole, span.to - q));
+            char16_t units[4];
+            if (whole == 1)
+                units[0] = ReplyGlyphs::spoken(lead);
+            else if (len < whole)
+                std::fill(units, units + len, char16_t(0xFFFD));
+            else
+                shownCharacter(d + q, len, units);
+            for (int k = 0; k < len; ++k) {
+                if (q + k >= p && q + k < end)
+                    *out++ = units[k];
+            }
+            q += len;
+        }
+        p = end;
+    }
+    for (; p < to; ++p)
+        *out++ = ReplyGlyphs::spoken(d[p]);
     return text;
 }
 
@@ -87,7 +149,7 @@ public:
 private:
     QString shown(qsizetype from, qsizetype length) const
     {
-        return shownText(m_box->data(), from, from + std::min<qsizetype>(length, ReplyBoxAccessible::kMaxTextLength));
+        return shownText(m_box->model(), from, from + std::min<qsizetype>(length, ReplyBoxAccessible::kMaxTextLength));
     }
 
     void aboutToReplace()
@@ -198,7 +260,7 @@ QString ReplyBoxAccessible::text(int startOffset, int endOffset) const
     const qsizetype length = box()->length();
     const qsizetype from = std::clamp<qsizetype>(startOffset, 0, length);
     const qsizetype to = endOffset < 0 ? length : std::clamp<qsizetype>(endOffset, from, length);
-    return shownText(box()->data(), from, std::min(to, from + kMaxTextLength));
+    return shownText(box()->model(), from, std::min(to, from + kMaxTextLength));
 }
 
 int ReplyBoxAccessible::characterCount() const
@@ -260,7 +322,7 @@ QString ReplyBoxAccessible::stretchItem(qsizetype offset, Side side, QAccessible
     const qsizetype lineAfterNext = line + 2;
     const qsizetype to = std::min(lineAfterNext < model.lineCount() ? model.lineStart(lineAfterNext) : model.length(),
                                   offset + kStretch);
-    const Stretch stretch(shownText(model.data(), from, to));
+    const Stretch stretch(shownText(model, from, to));
     const int local = int(offset - from);
     QString item;
     if (side == Side::Before)
@@ -294,7 +356,7 @@ QString ReplyBoxAccessible::lineItem(qsizetype offset, Side side, int* startOffs
     }
     *startOffset = toInt(from);
     *endOffset = toInt(to);
-    return shownText(model.data(), from, to);
+    return shownText(model, from, to);
 }
 
 QString ReplyBoxAccessible::attributes(int offset, int* startOffset, int* endOffset) const

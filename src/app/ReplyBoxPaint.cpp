@@ -88,6 +88,26 @@ void ReplyBox::paintLine(QPainter& painter, qsizetype line, int y, qsizetype fir
     for (; p < end && column < lastColumn; ++p) {
         const uchar c = static_cast<uchar>(d[p]);
         const bool selected = p >= selectionStart && p < selectionEnd;
+        if (c >= 0x80 && m_text.isUtf8At(p)) {
+            // A multi-byte character (or a continuation byte the scan started
+            // inside of, which takes no cell).
+            const qsizetype next = m_text.nextPosition(p);
+            const QString character = QString::fromUtf8(d + p, next - p);
+            p = next - 1;
+            if (character.isEmpty() || (c & 0xC0) == 0x80)
+                continue;
+            flush();
+            const char32_t code = character.toUcs4().value(0);
+            if (code <= 0xFF && glyphKind(uchar(code)) == Glyph::Symbol) {
+                painter.drawPixmap(QPointF(xOf(column), y), symbolPixmap(uchar(code), selected));
+            } else {
+                // On its own in its cell: wide and combining characters keep the grid.
+                painter.setPen(selected ? selectedColour : textColour);
+                painter.drawText(QPointF(xOf(column), y + m_ascent), character);
+            }
+            ++column;
+            continue;
+        }
         switch (glyphKind(c)) {
         case Glyph::Tab:
             flush();

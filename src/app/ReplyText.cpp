@@ -5,6 +5,11 @@
 #include <cstring>
 
 namespace {
+bool isContinuation(uchar c)
+{
+    return (c & 0xC0) == 0x80;
+}
+
 bool isWordChar(uchar c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'
@@ -23,8 +28,9 @@ void ReplyText::setData(const QByteArray& data)
 {
     emit aboutToReplace();
     m_data = data;
-    resetIndex();
-    indexFrom(0);
+    Spans().swap(m_closedSpans);
+    m_replyFrom = -1;
+    reindex();
     emit replaced();
 }
 
@@ -39,28 +45,165 @@ void ReplyText::append(const QByteArray& block)
         return;
     const qsizetype from = m_data.size();
     m_data.append(block);
-    indexFrom(from);
+    const bool utf8 = isUtf8At(from);
+    if (utf8) {
+        m_replyCheck.feed(block.constData(), block.size());
+        if (!m_replyCheck.valid) {
+            // Not UTF-8 after all: the whole reply is one byte a character.
+            reindex();
+            emit appended(from, block.size());
+            emit relaidOut();
+            return;
+        }
+    }
+    indexRange(from, m_data.size(), utf8);
     emit appended(from, block.size());
+}
+
+void ReplyText::beginReply()
+{
+    endReply();
+    m_replyFrom = m_data.size();
+    m_replyCheck = Utf8Check();
+}
+
+void ReplyText::endReply()
+{
+    if (m_replyFrom < 0)
+        return;
+    const bool wasUtf8 = m_replyCheck.valid;
+    // A sequence cut off at the end is no UTF-8 either.
+    const bool utf8 = wasUtf8 && m_replyCheck.pending == 0;
+    if (utf8 && m_data.size() > m_replyFrom)
+        m_closedSpans.push_back({m_replyFrom, m_data.size()});
+    m_replyFrom = -1;
+    if (wasUtf8 && !utf8) {
+        reindex();
+        emit relaidOut();
+    }
+}
+
+ReplyText::Spans ReplyText::utf8Spans() const
+{
+    Spans spans = m_closedSpans;
+    if (m_replyFrom >= 0 && m_replyCheck.valid && m_data.size() > m_replyFrom)
+        spans.push_back({m_replyFrom, m_data.size()});
+    return spans;
+}
+
+bool ReplyText::isUtf8At(qsizetype position) const
+{
+    if (m_replyFrom >= 0 && position >= m_replyFrom)
+        return m_replyCheck.valid;
+    const auto after = std::upper_bound(m_closedSpans.begin(), m_closedSpans.end(), position,
+                                        [](qsizetype pos, const Span& span) { return pos < span.from; });
+    return after != m_closedSpans.begin() && position < (after - 1)->to;
+}
+
+qsizetype ReplyText::characterStart(qsizetype position) const
+{
+    const char* d = m_data.constData();
+    while (position > 0 && position < m_data.size() && isContinuation(uchar(d[position])) && isUtf8At(position))
+        --position;
+    return position;
+}
+
+QString ReplyText::decode(const QByteArray& data, const Spans& spans, qsizetype from, qsizetype to)
+{
+    QString out;
+    out.reserve(to - from);
+    const char* d = data.constData();
+    qsizetype p = from;
+    for (const Span& span : spans) {
+        if (span.to <= p)
+            continue;
+        if (span.from >= to)
+            break;
+        if (span.from > p) {
+            out += QLatin1String(d + p, span.from - p);
+            p = span.from;
+        }
+        const qsizetype end = std::min(span.to, to);
+        out += QString::fromUtf8(d + p, end - p);
+        p = end;
+    }
+    if (p < to)
+        out += QLatin1String(d + p, to - p);
+    return out;
+}
+
+void ReplyText::Utf8Check::feed(const char* bytes, qsizetype size)
+{
+    // The well-formed sequences only: no overlong forms, no surrogates,
+    // nothing past U+10FFFF.
+    for (qsizetype i = 0; i < size && valid; ++i) {
+        const uchar c = static_cast<uchar>(bytes[i]);
+        if (pending > 0) {
+            valid = c >= low && c <= high;
+            --pending;
+            low = 0x80;
+            high = 0xBF;
+        } else if (c < 0x80) {
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            pending = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            pending = 2;
+            low = c == 0xE0 ? 0xA0 : 0x80;
+            high = c == 0xED ? 0x9F : 0xBF;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            pending = 3;
+            low = c == 0xF0 ? 0x90 : 0x80;
+            high = c == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            valid = false;
+        }
+    }
 }
 
 void ReplyText::resetIndex()
 {
     m_lineStarts.reset(0);
-    std::vector<bool>{false}.swap(m_lineHasTab);
+    std::vector<bool>{false}.swap(m_lineNeedsScan);
     std::vector<Mark>().swap(m_marks);
     m_openColumns = 0;
     m_widestLine = 0;
 }
 
-// Extends the index over m_data[from..]; only the last line can be open, so
-// the work is proportional to the new bytes.
-void ReplyText::indexFrom(qsizetype from)
+// Indexes the whole text again, each stretch read as it is now.
+void ReplyText::reindex()
+{
+    resetIndex();
+    qsizetype p = 0;
+    for (const Span& span : utf8Spans()) {
+        indexRange(p, span.from, false);
+        indexRange(span.from, span.to, true);
+        p = span.to;
+    }
+    indexRange(p, m_data.size(), false);
+}
+
+qsizetype ReplyText::plainColumns(qsizetype from, qsizetype to, bool utf8) const
+{
+    if (!utf8)
+        return to - from;
+    const char* d = m_data.constData();
+    qsizetype columns = 0;
+    for (qsizetype p = from; p < to; ++p)
+        columns += isContinuation(static_cast<uchar>(d[p])) ? 0 : 1;
+    return columns;
+}
+
+// Extends the index over m_data[from..to), read as UTF-8 or one byte a
+// character; only the last line can be open, so the work is proportional to
+// the new bytes.
+void ReplyText::indexRange(qsizetype from, qsizetype to, bool utf8)
 {
     const char* d = m_data.constData();
-    const qsizetype size = m_data.size();
+    const qsizetype size = to;
     qsizetype start = m_lineStarts.back();
     qsizetype columns = m_openColumns;
-    bool hasTab = m_lineHasTab.back();
+    bool needsScan = m_lineNeedsScan.back();
     qsizetype widest = m_widestLine;
     const qsizetype marksSoFar = std::max<qsizetype>(1, (from - start + kMarkSpacing - 1) / kMarkSpacing);
     qsizetype nextMark = start + marksSoFar * kMarkSpacing;
@@ -79,9 +222,17 @@ void ReplyText::indexFrom(qsizetype from)
     while (i < size) {
         const qsizetype special = std::min({nextLf, nextCr, nextTab});
         if (special > i) {
-            for (; nextMark < special; nextMark += kMarkSpacing)
-                m_marks.push_back({nextMark, columns + (nextMark - i)});
-            columns += special - i;
+            qsizetype p = i;
+            qsizetype column = columns;
+            for (; nextMark < special; nextMark += kMarkSpacing) {
+                column += plainColumns(p, nextMark, utf8);
+                p = nextMark;
+                m_marks.push_back({nextMark, column});
+            }
+            column += plainColumns(p, special, utf8);
+            // Multi-byte characters: columns are no longer byte offsets.
+            needsScan = needsScan || column - columns != special - i;
+            columns = column;
             i = special;
             if (i >= size)
                 break;
@@ -93,7 +244,7 @@ void ReplyText::indexFrom(qsizetype from)
                 nextMark += kMarkSpacing;
             }
             columns = nextTabStop(columns);
-            hasTab = true;
+            needsScan = true;
             nextTab = nextOf('\t', ++i);
             continue;
         }
@@ -106,12 +257,12 @@ void ReplyText::indexFrom(qsizetype from)
             nextMark = start + kMarkSpacing;
         } else {
             widest = std::max(widest, columns);
-            m_lineHasTab.back() = hasTab;
+            m_lineNeedsScan.back() = needsScan;
             start = i + 1;
             m_lineStarts.push_back(start);
-            m_lineHasTab.push_back(false);
+            m_lineNeedsScan.push_back(false);
             columns = 0;
-            hasTab = false;
+            needsScan = false;
             nextMark = start + kMarkSpacing;
         }
         if (c == '\n')
@@ -119,9 +270,17 @@ void ReplyText::indexFrom(qsizetype from)
         else
             nextCr = nextOf('\r', ++i);
     }
-    m_lineHasTab.back() = hasTab;
+    m_lineNeedsScan.back() = needsScan;
     m_openColumns = columns;
     m_widestLine = std::max(widest, columns);
+}
+
+qsizetype ReplyText::widthAt(qsizetype position, qsizetype column) const
+{
+    const uchar c = static_cast<uchar>(m_data.at(position));
+    if (c == '\t')
+        return kTabWidth - column % kTabWidth;
+    return isContinuation(c) && isUtf8At(position) ? 0 : 1;
 }
 
 qsizetype ReplyText::lineEnd(qsizetype line) const
@@ -147,7 +306,7 @@ qsizetype ReplyText::columnOf(qsizetype position) const
     const qsizetype line = lineOf(position);
     const qsizetype start = lineStart(line);
     const qsizetype target = std::clamp(position, start, lineEnd(line));
-    if (!lineHasTab(line))
+    if (!lineNeedsScan(line))
         return target - start;
 
     qsizetype p = start;
@@ -158,9 +317,8 @@ qsizetype ReplyText::columnOf(qsizetype position) const
         p = (it - 1)->position;
         column = (it - 1)->column;
     }
-    const char* d = m_data.constData();
     for (; p < target; ++p)
-        column = d[p] == '\t' ? nextTabStop(column) : column + 1;
+        column += widthAt(p, column);
     return column;
 }
 
@@ -169,8 +327,9 @@ std::pair<qsizetype, qsizetype> ReplyText::locateColumn(qsizetype line, qsizetyp
     const qsizetype start = lineStart(line);
     const qsizetype end = lineEnd(line);
     column = std::max<qsizetype>(0, column);
-    if (!lineHasTab(line)) {
-        // Without tabs a column is a byte offset: no scan, however long the line.
+    if (!lineNeedsScan(line)) {
+        // Without tabs or multi-byte characters a column is a byte offset:
+        // no scan, however long the line.
         if (column >= end - start)
             return {end, end - start};
         return {start + column, column};
@@ -187,9 +346,8 @@ std::pair<qsizetype, qsizetype> ReplyText::locateColumn(qsizetype line, qsizetyp
         p = (after - 1)->position;
         c = (after - 1)->column;
     }
-    const char* d = m_data.constData();
     for (; p < end; ++p) {
-        const qsizetype width = d[p] == '\t' ? kTabWidth - c % kTabWidth : 1;
+        const qsizetype width = widthAt(p, c);
         if (c + width > column)
             return {p, c};
         c += width;
@@ -202,9 +360,9 @@ qsizetype ReplyText::positionAtColumn(qsizetype line, qreal column) const
     const auto [p, c] = locateColumn(line, static_cast<qsizetype>(std::floor(column)));
     if (p >= lineEnd(line))
         return p;
-    const qsizetype width = m_data.at(p) == '\t' ? kTabWidth - c % kTabWidth : 1;
+    const qsizetype width = widthAt(p, c);
     // The caret goes to the nearer edge of the character.
-    return column - static_cast<qreal>(c) > width / 2.0 ? p + 1 : p;
+    return column - static_cast<qreal>(c) > width / 2.0 ? nextPosition(p) : p;
 }
 
 qsizetype ReplyText::nextPosition(qsizetype position) const
@@ -213,7 +371,11 @@ qsizetype ReplyText::nextPosition(qsizetype position) const
         return m_data.size();
     if (m_data.at(position) == '\r' && position + 1 < m_data.size() && m_data.at(position + 1) == '\n')
         return position + 2;
-    return position + 1;
+    // A multi-byte character is one step.
+    qsizetype next = position + 1;
+    while (next < m_data.size() && isContinuation(static_cast<uchar>(m_data.at(next))) && isUtf8At(next))
+        ++next;
+    return next;
 }
 
 qsizetype ReplyText::previousPosition(qsizetype position) const
@@ -222,7 +384,7 @@ qsizetype ReplyText::previousPosition(qsizetype position) const
         return 0;
     if (m_data.at(position - 1) == '\n' && position >= 2 && m_data.at(position - 2) == '\r')
         return position - 2;
-    return position - 1;
+    return characterStart(position - 1);
 }
 
 std::pair<qsizetype, qsizetype> ReplyText::wordAround(qsizetype line, qsizetype position) const
@@ -230,12 +392,19 @@ std::pair<qsizetype, qsizetype> ReplyText::wordAround(qsizetype line, qsizetype 
     const qsizetype start = lineStart(line);
     const qsizetype end = lineEnd(line);
     const char* d = m_data.constData();
+    // In UTF-8 every non-ASCII byte counts as part of a word (its letters
+    // take several bytes); elsewhere the Latin-1 letters do.
+    const auto wordByte = [this, d](qsizetype p) {
+        const uchar c = static_cast<uchar>(d[p]);
+        return isWordChar(c) || (c >= 0x80 && isUtf8At(p));
+    };
+    position = characterStart(position);
     qsizetype from = position;
-    qsizetype to = position + 1;
-    if (isWordChar(static_cast<uchar>(d[position]))) {
-        while (from > start && isWordChar(static_cast<uchar>(d[from - 1])))
+    qsizetype to = nextPosition(position);
+    if (wordByte(position)) {
+        while (from > start && wordByte(from - 1))
             --from;
-        while (to < end && isWordChar(static_cast<uchar>(d[to])))
+        while (to < end && wordByte(to))
             ++to;
     }
     return {from, to};

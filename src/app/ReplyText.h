@@ -6,15 +6,23 @@
 #include <QObject>
 #include <QString>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
 // The text of the reply box and its line index, without any widget: the
-// exact bytes it was given (every CR, LF and NUL, one Latin-1 character
-// each) and where each line starts, kept up to date as blocks arrive.
-// A line ends at CR LF, LF or a lone CR; a CR ending one append and an LF
-// starting the next are one break. Tabs advance to the next multiple of
-// kTabWidth columns; every other character takes one column.
+// exact bytes it was given (every CR, LF and NUL) and where each line
+// starts, kept up to date as blocks arrive. A line ends at CR LF, LF or a
+// lone CR; a CR ending one append and an LF starting the next are one break.
+//
+// Bytes are Latin-1 characters, one each, except inside a reply: the bytes
+// appended between beginReply() and endReply() are read as UTF-8 as long as
+// they are valid UTF-8 (an incomplete sequence is allowed at the end while
+// the reply is still open). A reply that turns out not to be UTF-8 is one
+// byte per character again, as a whole. The bytes never change either way.
+//
+// Tabs advance to the next multiple of kTabWidth columns; every other
+// character takes one column, however many bytes it has.
 //
 // Positions are byte offsets into the text; lines and columns count from 0.
 // Views follow the text through the signals: replaced() when the whole text
@@ -31,19 +39,41 @@ public:
     explicit ReplyText(QObject* parent = nullptr);
     ~ReplyText() override;
 
-    // The exact text, one byte per character.
+    // A stretch of bytes [from, to) read as UTF-8.
+    struct Span
+    {
+        qsizetype from;
+        qsizetype to;
+    };
+    using Spans = std::vector<Span>;
+
+    // The exact bytes.
     const QByteArray& data() const { return m_data; }
-    QString text() const { return QString::fromLatin1(m_data); }
     qsizetype length() const { return m_data.size(); }
+    // The text as shown: UTF-8 stretches decoded, the rest one byte a character.
+    QString text() const { return decode(m_data, utf8Spans(), 0, m_data.size()); }
     QString textAt(qsizetype position, qsizetype length) const
     {
-        return QString::fromLatin1(m_data.mid(position, length));
+        const auto [anchor, caret] = clampSelection(position, length);
+        return decode(m_data, utf8Spans(), std::min(anchor, caret), std::max(anchor, caret));
     }
+    // The bytes [from, to) of data as shown, given its UTF-8 stretches.
+    static QString decode(const QByteArray& data, const Spans& spans, qsizetype from, qsizetype to);
 
     void setData(const QByteArray& data);
     void append(const QByteArray& block);
     // Releases the memory of a large text, not only its contents.
     void clear();
+
+    // What is appended from now on is one reply, until endReply().
+    void beginReply();
+    void endReply();
+    // The stretches read as UTF-8, in order (an open reply up to the end).
+    Spans utf8Spans() const;
+    // Whether the byte at position belongs to a stretch read as UTF-8.
+    bool isUtf8At(qsizetype position) const;
+    // Where the character holding the byte at position starts.
+    qsizetype characterStart(qsizetype position) const;
 
     // The line index: number of lines (at least one) and where each starts.
     qsizetype lineCount() const { return m_lineStarts.size(); }
@@ -80,6 +110,8 @@ signals:
     // The whole text is about to be set anew (still readable here), then was.
     void aboutToReplace();
     void replaced();
+    // The bytes stayed, but columns changed (a reply turned out not to be UTF-8).
+    void relaidOut();
     // Bytes were added at from; the lines from lineOf(from) on may have changed.
     void appended(qsizetype from, qsizetype length);
 
@@ -93,13 +125,33 @@ private:
     };
     static constexpr qsizetype kMarkSpacing = 4096;
 
+    // Checks a reply's bytes as they come: valid UTF-8 so far, and how many
+    // continuation bytes the sequence under way still needs.
+    struct Utf8Check
+    {
+        int pending = 0;
+        uchar low = 0x80;
+        uchar high = 0xBF;
+        bool valid = true;
+        void feed(const char* bytes, qsizetype size);
+    };
+
     void resetIndex();
-    void indexFrom(qsizetype from);
-    bool lineHasTab(qsizetype line) const { return m_lineHasTab[static_cast<size_t>(line)]; }
+    void reindex();
+    void indexRange(qsizetype from, qsizetype to, bool utf8);
+    // Columns of the bytes [from, to) of one line (no tab in between).
+    qsizetype plainColumns(qsizetype from, qsizetype to, bool utf8) const;
+    // Columns a byte takes at column (a tab up to the next stop, a UTF-8 continuation none).
+    qsizetype widthAt(qsizetype position, qsizetype column) const;
+    bool lineNeedsScan(qsizetype line) const { return m_lineNeedsScan[static_cast<size_t>(line)]; }
 
     QByteArray m_data;
     LineStarts m_lineStarts;
-    std::vector<bool> m_lineHasTab{false};
+    // Lines whose columns are not their byte offsets (tabs, multi-byte characters).
+    std::vector<bool> m_lineNeedsScan{false};
+    Spans m_closedSpans; // finished replies that are UTF-8
+    qsizetype m_replyFrom = -1; // the open reply's start, -1 when none
+    Utf8Check m_replyCheck;
     std::vector<Mark> m_marks;
     qsizetype m_openColumns = 0; // columns of the last line so far
     qsizetype m_widestLine = 0; // in columns, for the horizontal scroll range

@@ -81,8 +81,11 @@ QString registrationPath(const QString& folder, const QString& baseName)
 
 int registerInstalledProgram(const QString& folder, const QString& baseName, const QString& title)
 {
-    const QString ownPath = registrationPath(folder, baseName);
-    const QString ownFile = baseName + QStringLiteral(".exe");
+    return registerInstalledPath(registrationPath(folder, baseName), baseName + QStringLiteral(".exe"), title);
+}
+
+int registerInstalledPath(const QString& ownPath, const QString& ownFile, const QString& title)
+{
     for (int n = 1; n <= kRegisterSlots; ++n) {
         const QString value = Settings::read(kMakerRegister, kInstalledApps, numbered(QStringLiteral("App"), n));
         if (trimBlanks(value).isEmpty() || value.contains(ownFile, Qt::CaseSensitive)) {
@@ -97,5 +100,11 @@ int registerInstalledProgram(const QString& folder, const QString& baseName, con
 int registerInstalledProgram()
 {
     const QFileInfo exe(QCoreApplication::applicationFilePath());
+#ifdef Q_OS_WIN
     return registerInstalledProgram(QDir::toNativeSeparators(exe.absolutePath()), exe.completeBaseName(), kAppTitle);
+#else
+    // Elsewhere the record names the executable itself: a folder joined
+    // with "\" and ".exe" would name nothing.
+    return registerInstalledPath(exe.absoluteFilePath(), exe.fileName(), kAppTitle);
+#endif
 }

@@ -34,5 +34,7 @@ QString registrationPath(const QString& folder, const QString& baseName);
 // Writes the program into the first free slot, or its own slot if that comes first.
 // Returns the slot number used, or 0 when all 100 slots hold other programs.
 int registerInstalledProgram(const QString& folder, const QString& baseName, const QString& title);
-// The same for the running executable.
+// The same with the path to write and the file name that marks this program's own slot.
+int registerInstalledPath(const QString& ownPath, const QString& ownFile, const QString& title);
+// The same for the running executable: on Windows in the form above, elsewhere its real path.
 int registerInstalledProgram();

@@ -230,6 +230,7 @@ void FingerClient::startQuery(bool longQuery)
         m_socket.setOperation(SocketComponent::OpConnect);
         // What the server's notices appended meanwhile is not part of the reply.
         m_window.replyBox()->clear();
+        m_window.replyBox()->beginReply();
     } catch (...) {
         // Never leave the window busy with no query running.
         endQuery(QStringLiteral("Error trying to connect to ") + m_queryHost);
@@ -239,6 +240,7 @@ void FingerClient::startQuery(bool longQuery)
 void FingerClient::endQuery(const QString& status)
 {
     m_socket.setOperation(SocketComponent::OpClose);
+    m_window.replyBox()->endReply();
     releasePainting();
     m_window.setStatusText(status);
     m_window.setBusy(false);

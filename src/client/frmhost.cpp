@@ -1,5 +1,6 @@
 #include "client/frmhost.h"
 
+#include "app/FitText.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/Text.h"
@@ -43,14 +44,14 @@ frmhost::frmhost(QComboBox* hostBox, QWidget* parent)
     Command1 = new QPushButton(tr("&Cancel"), this);
     place(Command1, "Command1", 3300, 2580, 975, 300);
 
-    // No default button: Enter in the list must not confirm the edit by surprise.
-    for (QPushButton* button : {Command5, Command2, Command1})
-        button->setAutoDefault(false);
+    // Enter on a focused button presses it, Enter anywhere else is OK.
+    Command2->setDefault(true);
 
     connect(Command5, &QPushButton::clicked, this, &frmhost::Command5_Click);
     connect(Command2, &QPushButton::clicked, this, &frmhost::Command2_Click);
     connect(Command1, &QPushButton::clicked, this, &frmhost::Command1_Click);
 
+    fitTexts(this);
     Form_Load();
 }
 

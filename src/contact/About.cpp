@@ -1,6 +1,7 @@
 #include "contact/About.h"
 
 #include "app/Config.h"
+#include "app/FitText.h"
 #include "app/Forms.h"
 #include "app/Platform.h"
 #include "app/Twips.h"
@@ -98,6 +99,7 @@ About::About(const QIcon& icon, QWidget* parent) : QDialog(parent)
     connect(cmdOK, &QPushButton::clicked, this, &About::cmdOK_Click);
 
     setFixedSize(Twips::toPixelsX(kClientWidth), Twips::toPixelsY(kClientHeight));
+    fitTexts(this);
     Form_Load();
 }
 

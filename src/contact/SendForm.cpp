@@ -1,5 +1,6 @@
 #include "contact/SendForm.h"
 
+#include "app/FitText.h"
 #include "app/Forms.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
@@ -115,6 +116,10 @@ void SendForm::createControls()
     place(SendBtn, "SendBtn", 2040, 3780, 1095, 300);
     CancelBtn = new QPushButton(tr("&Cancel"), client);
     place(CancelBtn, "CancelBtn", 3240, 3780, 1095, 300);
+    // Enter on a focused button presses it, as in a dialog. The form has no
+    // OK, so Enter elsewhere does nothing (a line break in the message).
+    SendBtn->setAutoDefault(true);
+    CancelBtn->setAutoDefault(true);
 
     SmtpClient1 = new SmtpClient(this);
     SmtpClient1->setObjectName(QStringLiteral("SmtpClient1"));
@@ -183,6 +188,7 @@ void SendForm::Form_Load()
     setWindowTitle(QStringLiteral("Let's send an email to Yarbo"));
     const int menuHeight = menuBar()->sizeHint().height();
     setFixedSize(Twips::toPixelsX(kClientWidth), menuHeight + Twips::toPixelsY(kClientHeight));
+    fitTexts(this);
     Forms::centreOnScreen(this);
 }
 
@@ -370,6 +376,16 @@ void SendForm::SmtpClient1_LastError(int ErrorCode, const QString& ErrorString, 
     Q_UNUSED(ErrorString)
     if (Response)
         *Response = 0;
+}
+
+void SendForm::keyPressEvent(QKeyEvent* event)
+{
+    // Escape is the close box, with its question about a written message.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void SendForm::closeEvent(QCloseEvent* event)

@@ -162,11 +162,13 @@ void Transcript::printMessage()
 
     // The run works on its own copy; later replies do not change it.
     const QByteArray body = m_window.replyBox()->data();
+    const ReplyText::Spans utf8 = m_window.replyBox()->model().utf8Spans();
     QString subject = headerSubject(m_window.hostBox()->currentText(), m_window.userBox()->text());
 
     QString error;
     m_printer = platform().defaultPrinter(&error);
-    bool ok = m_printer && m_printer->setPrintQualityHigh() && m_printer->setCopyCount(1) && PrintHeader(subject)
+    bool ok = m_printer && m_printer->setPrintQualityHigh() && m_printer->setCopyCount(1)
+              && m_printer->setDocumentName(documentName(m_window.hostBox()->currentText())) && PrintHeader(subject)
               && setprinterfont(kBodyFont, kBodySize, 0, 0, 0);
     if (ok) {
         CrLineWalker walker(body);
@@ -178,11 +180,11 @@ void Transcript::printMessage()
                 if (!ok)
                     break;
             }
-            pOut(QString::fromLatin1(line));
+            pOut(ReplyText::decode(body, utf8, walker.lineStart(), walker.lineStart() + line.size()));
             QCoreApplication::processEvents();
         }
         if (ok)
-            pOut(QString::fromLatin1(walker.rest()));
+            pOut(ReplyText::decode(body, utf8, walker.restStart(), body.size()));
     }
     if (ok) {
         cursor.restore();

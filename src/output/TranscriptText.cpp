@@ -116,6 +116,13 @@ void shortenHeaderSubject(QString& subject)
         subject = subject.left(kSubjectKeep) + QStringLiteral("....");
 }
 
+QString documentName(const QString& host)
+{
+    const QString name = QStringLiteral("Finger Quobix");
+    const QString trimmed = host.trimmed();
+    return trimmed.isEmpty() ? name : name + QStringLiteral(" - ") + trimmed;
+}
+
 QString headerText(const QString& subject, int page)
 {
     const QString tail = QStringLiteral("Finger Quobix v2.2 -:- Page ") + QString::number(page);
@@ -155,8 +162,12 @@ bool CrLineWalker::next(QByteArray& line)
     if (cr < 0)
         return false;
     line = m_text.mid(m_pos, cr - m_pos);
-    // A CR at the very end has nothing after it to drop: it just ends the line.
-    m_pos = std::min(cr + 2, m_text.size());
+    m_lineStart = m_pos;
+    // Only an LF is the second half of a line end; anything else after a lone
+    // CR starts the next line.
+    m_pos = cr + 1;
+    if (m_pos < m_text.size() && m_text.at(m_pos) == '\n')
+        ++m_pos;
     return true;
 }
 

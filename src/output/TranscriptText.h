@@ -33,6 +33,8 @@ QByteArray saveBlock(const QByteArray& reply, const QString& dateCreated);
 QString headerSubject(const QString& host, const QString& user);
 // Cuts a subject longer than 90 characters to its first 85 and "....", in place.
 void shortenHeaderSubject(QString& subject);
+// The print job's name, as print queues and PDF printers show it.
+QString documentName(const QString& host);
 // The header line of a page, before padding.
 QString headerText(const QString& subject, int page);
 // Right-aligns the header by putting blanks in front while the page's margin
@@ -44,8 +46,8 @@ QString padHeader(QString text, double pageWidth, double printableWidth,
 // the counter starts again at 0 (the opening line itself is not counted).
 bool countBodyLine(int& lineCounter);
 
-// Walks the body text line by line: each line ends at a CR, and the character
-// after the CR (the LF of a CR LF pair, whatever it is) goes with it.
+// Walks the body text line by line: each line ends at a CR, and an LF right
+// after the CR goes with it.
 class CrLineWalker
 {
 public:
@@ -55,10 +57,14 @@ public:
     bool next(QByteArray& line);
     // What follows the last CR (the whole text when it holds none).
     QByteArray rest() const { return m_text.mid(m_pos); }
+    // Where the line last walked starts, and where the rest starts.
+    qsizetype lineStart() const { return m_lineStart; }
+    qsizetype restStart() const { return m_pos; }
 
 private:
     QByteArray m_text;
     qsizetype m_pos = 0;
+    qsizetype m_lineStart = 0;
 };
 
 } // namespace TranscriptText

@@ -1,5 +1,6 @@
 #include "server/FingerServerSetup.h"
 
+#include "app/FitText.h"
 #include "app/Forms.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
@@ -76,9 +77,9 @@ FingerServerSetup::FingerServerSetup(Profile& profile, QWidget* parent) : QDialo
     place(cmdOk, "cmdOk", 2520, 2640, 855, 300);
     cmdCancel = new QPushButton(tr("&Cancel"), this);
     place(cmdCancel, "cmdCancel", 3480, 2640, 855, 300);
-    // Neither button is a default: Enter in a box does not end the dialog.
-    cmdOk->setAutoDefault(false);
-    cmdCancel->setAutoDefault(false);
+    // Enter on a focused button presses it, Enter in a one-line box is OK;
+    // the description box keeps Enter for its line breaks.
+    cmdOk->setDefault(true);
 
     for (QWidget* passive : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Label2_0),
                              static_cast<QWidget*>(Label2_1), static_cast<QWidget*>(Label2_2),
@@ -102,6 +103,7 @@ FingerServerSetup::FingerServerSetup(Profile& profile, QWidget* parent) : QDialo
     connect(cmdCancel, &QPushButton::clicked, this, &FingerServerSetup::cmdCancel_Click);
 
     setFixedSize(Twips::toPixelsX(kClientWidth), Twips::toPixelsY(kClientHeight));
+    fitTexts(this);
     Form_Load();
     Text1->setFocus();
 }

@@ -113,6 +113,17 @@ void AccessibilityTest::replyBoxIsReadOnlyTextShownAsDrawn()
     QCOMPARE(text()->text(0, -1), QString::fromUtf16(u"a\u2400\u241b\u2421\t-\ufffd\u00e9\r\nb"));
     QCOMPARE(text()->text(9, 99), QStringLiteral("\nb"));
 
+    // A UTF-8 reply: each character at its first byte, silent joiners after it.
+    m_box->beginReply();
+    m_box->append("caf\xc3\xa9 \xf0\x9f\x98\x80 \xc2\x85");
+    m_box->endReply();
+    QCOMPARE(text()->text(11, -1), QString::fromUtf16(u"caf\u00e9\u200d \U0001F600\u200d\u200d \ufffd\u200d"));
+    int start = 0;
+    int end = 0;
+    QCOMPARE(text()->textAtOffset(15, QAccessible::WordBoundary, &start, &end), QString::fromUtf16(u"bcaf\u00e9\u200d"));
+    QCOMPARE(QPair(start, end), QPair(10, 16));
+    QCOMPARE(text()->text(18, 20), QString::fromUtf16(u"\xDE00\u200d")); // from inside a character
+
     m_box->setFocus();
     QTRY_VERIFY(iface->state().focused);
 }

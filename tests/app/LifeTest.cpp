@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
@@ -56,7 +57,17 @@ private slots:
         QVERIFY(!w.isBusy());
         QVERIFY(w.Command1->isEnabled() && w.Command3->isEnabled());
         QCOMPARE(Settings::read(kMakerRegister, "Installed Apps", "App Description1"), kAppTitle);
+#ifdef Q_OS_WIN
         QVERIFY(Settings::read(kMakerRegister, "Installed Apps", "App1").endsWith(".exe"));
+#else
+        // The record names the executable that runs, and finds it again in its own slot.
+        const QString app1 = Settings::read(kMakerRegister, "Installed Apps", "App1");
+        QCOMPARE(app1, QCoreApplication::applicationFilePath());
+        QVERIFY(QFileInfo(app1).isExecutable());
+        Settings::write(kMakerRegister, "Installed Apps", "App1", "/opt/old/" + QFileInfo(app1).fileName());
+        QCOMPARE(registerInstalledProgram(), 1);
+        QCOMPARE(Settings::read(kMakerRegister, "Installed Apps", "App1"), app1);
+#endif
     }
 
     void blankAddressFallsBackToLoopback_data()

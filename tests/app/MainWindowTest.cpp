@@ -121,6 +121,18 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), w.text1->text());
     }
 
+    void utf8ReplyIsCopiedAsUtf8()
+    {
+        finger& w = window();
+        w.text1->clear();
+        w.text1->beginReply();
+        w.text1->append(QByteArray("Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac"));
+        w.text1->endReply();
+        w.text1->setSelection(2, 5);
+        w.mnuCopy_Click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromUtf8("üße"));
+    }
+
     void copyWithEmptySelectionEmptiesClipboard()
     {
         finger& w = window();

@@ -24,6 +24,8 @@ private slots:
     void columnsExpandTabs_data();
     void columnsExpandTabs();
     void changesAreSignalled();
+    void replyShowsAsUtf8OnlyWhenItIsUtf8_data();
+    void replyShowsAsUtf8OnlyWhenItIsUtf8();
 };
 
 void ReplyTextTest::lineIndexFollowsEveryBreakKind_data()
@@ -185,6 +187,73 @@ void ReplyTextTest::changesAreSignalled()
     QCOMPARE(appended.count(), 2);
     QCOMPARE(text.data(), QByteArray());
     QCOMPARE(text.lineCount(), 1);
+}
+
+void ReplyTextTest::replyShowsAsUtf8OnlyWhenItIsUtf8_data()
+{
+    QTest::addColumn<QByteArray>("before"); // appended outside any reply
+    QTest::addColumn<Blocks>("reply");
+    QTest::addColumn<bool>("ended");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<qsizetype>("widest");
+    QTest::addColumn<int>("steps"); // caret steps from start to end
+
+    QTest::newRow("UTF-8 with a tab") << QByteArray() << Blocks{"Gr\xc3\xbc\xc3\x9f" "e\tX"} << true
+                                      << QString::fromUtf8("Grüße\tX") << qsizetype(9) << 7;
+    QTest::newRow("character split across reads") << QByteArray() << Blocks{"\xe2\x82", "\xac 5"} << true
+                                                  << QString::fromUtf8("€ 5") << qsizetype(3) << 3;
+    QTest::newRow("Latin-1 reply") << QByteArray() << Blocks{"Gr\xfc\xdf" "e"} << true
+                                   << QString::fromLatin1("Gr\xfc\xdf" "e") << qsizetype(5) << 5;
+    QTest::newRow("a stray byte later turns the whole reply back")
+        << QByteArray() << Blocks{"\xc3\xa9t\xc3\xa9\n", "caf\xe9"} << true
+        << QString::fromLatin1("\xc3\xa9t\xc3\xa9\ncaf\xe9") << qsizetype(5) << 10;
+    QTest::newRow("overlong form is no UTF-8") << QByteArray() << Blocks{"\xc0\xafx"} << true
+                                               << QString::fromLatin1("\xc0\xafx") << qsizetype(3) << 3;
+    QTest::newRow("sequence cut off at the end") << QByteArray() << Blocks{"ab\xc3"} << true
+                                                 << QString::fromLatin1("ab\xc3") << qsizetype(3) << 3;
+    QTest::newRow("open reply waits for the rest of a sequence")
+        << QByteArray() << Blocks{"ab\xc3"} << false << QStringLiteral("ab\uFFFD") << qsizetype(3) << 3;
+    QTest::newRow("text before the reply stays one byte a character")
+        << QByteArray("\xc3\xa9\r\n") << Blocks{"\xc3\xa9"} << true << QString::fromUtf8("Ã©\r\né")
+        << qsizetype(2) << 4;
+}
+
+void ReplyTextTest::replyShowsAsUtf8OnlyWhenItIsUtf8()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(Blocks, reply);
+    QFETCH(bool, ended);
+    QFETCH(QString, shown);
+    QFETCH(qsizetype, widest);
+    QFETCH(int, steps);
+
+    ReplyText text;
+    text.append(before);
+    text.beginReply();
+    QByteArray bytes = before;
+    for (const QByteArray& block : reply) {
+        text.append(block);
+        bytes += block;
+    }
+    if (ended) {
+        text.endReply();
+        text.append(QByteArray("\r\n"));
+        bytes += "\r\n";
+        shown += QStringLiteral("\r\n");
+    }
+
+    QCOMPARE(text.data(), bytes);
+    QCOMPARE(text.text(), shown);
+    QCOMPARE(text.widestLine(), widest);
+    int walked = 0;
+    for (qsizetype p = 0; p < text.length(); p = text.nextPosition(p))
+        ++walked;
+    QCOMPARE(walked, steps + (ended ? 1 : 0));
+    // Each line ends at the column its characters fill.
+    qsizetype widestEnd = 0;
+    for (qsizetype line = 0; line < text.lineCount(); ++line)
+        widestEnd = std::max(widestEnd, text.columnOf(text.lineEnd(line)));
+    QCOMPARE(widestEnd, widest);
 }
 
 static TestRegistration<ReplyTextTest> registration;

@@ -167,6 +167,13 @@ private slots:
         QTest::newRow("every byte survives")
             << QList<QByteArray> {QByteArray("\0\xff\t\x1b[2J", 7), "\n\n"} << QByteArray("\0\xff\t\x1b[2J\n\r\n", 10)
             << QStringList {QString::fromLatin1("\0\xff\t\x1b[2J", 7), "", ""};
+        // A reply that is UTF-8 shows as UTF-8, its bytes kept as sent.
+        QTest::newRow("UTF-8 split inside a character")
+            << QList<QByteArray> {"Gr\xc3", "\xbc\xc3\x9f" "e\r\n"} << QByteArray("Gr\xc3\xbc\xc3\x9f" "e\r\n")
+            << QStringList {QString::fromLatin1("Gr\xc3\xbc\xc3\x9f" "e"), ""};
+        QTest::newRow("UTF-8 then a Latin-1 byte: all Latin-1")
+            << QList<QByteArray> {"\xc3\xa9\r\n", "caf\xe9\r\n"} << QByteArray("\xc3\xa9\r\ncaf\xe9\r\n")
+            << QStringList {QString::fromLatin1("\xc3\xa9"), QString::fromLatin1("caf\xe9"), ""};
     }
     void readBlocksStoredExactly()
     {
@@ -186,6 +193,8 @@ private slots:
         server.close();
         QTRY_COMPARE(w.statusText(), QString("Finger Quobix 2.1"));
         QCOMPARE(w.text1->data(), stored);
+        QCOMPARE(w.text1->text(), QString(QString::fromUtf8(stored).contains(QChar::ReplacementCharacter)
+                                              ? QString::fromLatin1(stored) : QString::fromUtf8(stored)));
         // Painting held back while the reply streamed in is never left off.
         QVERIFY(w.text1->updatesEnabled());
         QStringList shown;

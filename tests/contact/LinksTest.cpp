@@ -1,6 +1,7 @@
 #include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
+#include "app/QtPlatform.h"
 #include "contact/About.h"
 #include "contact/SendForm.h"
 
@@ -10,7 +11,11 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <csignal>
 
 namespace {
 template<class T>
@@ -115,6 +120,66 @@ private slots:
         QCOMPARE(forms.size(), form < 0 ? 0 : 1);
         if (form >= 0)
             QCOMPARE(forms.first()->windowModality(), form ? Qt::ApplicationModal : Qt::NonModal);
+    }
+
+    // The desktop's launcher (a stand-in xdg-open on PATH) decides by its exit
+    // status whether a link opened; the window keeps running while it decides.
+    void launcherExitStatusDecides_data()
+    {
+        QTest::addColumn<QByteArray>("script"); // empty: no launcher installed
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("exit 0") << QByteArray("exit 0") << true;
+        QTest::newRow("exit 1: bad use") << QByteArray("exit 1") << false;
+        QTest::newRow("exit 3: no handler tool") << QByteArray("exit 3") << false;
+        QTest::newRow("exit 4: action failed") << QByteArray("exit 4") << false;
+        QTest::newRow("no launcher") << QByteArray() << false;
+        QTest::newRow("still running after the wait") << QByteArray("echo $$ >> \"$0.pids\"; exec /bin/sleep 60") << true;
+    }
+    void launcherExitStatusDecides()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(bool, opened);
+        QTemporaryDir bin;
+        QVERIFY(bin.isValid());
+        const QString launcherPath = bin.filePath(QStringLiteral("xdg-open"));
+        if (!script.isEmpty()) {
+            QFile file(launcherPath);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("#!/bin/sh\necho \"$1\" >> \"$0.log\"\n" + script + "\n");
+            file.close();
+            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()));
+        QtPlatform real(1500);
+        recordingPlatform().launcher = [&real](const QString& target) {
+            return real.LaunchDocument(target, {}, 1, {}, {}, 0);
+        };
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        ticker.start(50);
+
+        tray().mnuvisit->trigger();
+        tray().mnuYarbo->trigger();
+
+        qputenv("PATH", path);
+        QFile pids(launcherPath + QStringLiteral(".pids"));
+        if (pids.open(QIODevice::ReadOnly))
+            for (const QByteArray& pid : pids.readAll().split('\n'))
+                if (pid.toInt() > 0)
+                    ::kill(pid.toInt(), SIGTERM);
+        QCOMPARE(recordingPlatform().boxTexts(),
+                 opened ? QStringList{} : QStringList{"Unable to launch the default Web Browser"});
+        QCOMPARE(shownWindows<SendForm>().size(), opened ? 0 : 1);
+        if (!script.isEmpty()) {
+            QFile log(launcherPath + QStringLiteral(".log"));
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            QCOMPARE(log.readAll(), QByteArray("https://www.example.org/yarbo/\nmailto:yarbo@example.org\n"));
+        }
+        // The wait let timers run: the window went on painting.
+        if (script.contains("sleep"))
+            QVERIFY2(ticks >= 20, qPrintable(QString::number(ticks)));
     }
 
     void aboutBoxShowsNameVersionAndLinks()

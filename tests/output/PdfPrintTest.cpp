@@ -61,9 +61,10 @@ private slots:
         const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
         const QString pdftoppm = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"));
         const QString pdffonts = QStandardPaths::findExecutable(QStringLiteral("pdffonts"));
-        if (pdftotext.isEmpty() || pdftoppm.isEmpty() || pdffonts.isEmpty())
-            QSKIP("poppler-utils (pdftotext, pdftoppm, pdffonts) is not installed; scripts/install-deps.sh --tests "
-                  "installs it");
+        const QString pdfinfo = QStandardPaths::findExecutable(QStringLiteral("pdfinfo"));
+        if (pdftotext.isEmpty() || pdftoppm.isEmpty() || pdffonts.isEmpty() || pdfinfo.isEmpty())
+            QSKIP("poppler-utils (pdftotext, pdftoppm, pdffonts, pdfinfo) is not installed; scripts/install-deps.sh "
+                  "--tests installs it");
 
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -113,6 +114,11 @@ private slots:
         QVERIFY2(word.hasMatch(), qPrintable(boxes.left(400)));
         const double printableBottom = 842 - 6.35 / 25.4 * 72;
         QVERIFY2(word.captured(1).toDouble() < printableBottom, qPrintable(word.captured(1)));
+
+        // The job is named after the program and the host.
+        const QString info = run(pdfinfo, {pdf});
+        QVERIFY2(QRegularExpression(QStringLiteral("(^|\\n)Title: +Finger Quobix - example.org\\n")).match(info).hasMatch(),
+                 qPrintable(info));
 
         // Arial, or its metric twin where the machine lacks it.
         const QString fonts = run(pdffonts, {pdf});

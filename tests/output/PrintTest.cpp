@@ -125,22 +125,27 @@ private slots:
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("header");
+        QTest::addColumn<QString>("document");
         const QString tail = QStringLiteral(" -:- Finger Quobix v2.2 -:- Page 1");
-        QTest::newRow("host only") << "example.org" << "" << "example.org" + tail;
-        QTest::newRow("host and user") << "example.org" << "bob" << "example.org : User : bob" + tail;
-        QTest::newRow("user only") << "" << "bob" << " : User : bob" + tail;
-        QTest::newRow("neither") << "" << "" << "Finger Quobix v2.2 -:- Page 1";
+        QTest::newRow("host only") << "example.org" << "" << "example.org" + tail << "Finger Quobix - example.org";
+        QTest::newRow("host and user") << "example.org" << "bob" << "example.org : User : bob" + tail
+                                       << "Finger Quobix - example.org";
+        QTest::newRow("user only") << "" << "bob" << " : User : bob" + tail << "Finger Quobix";
+        QTest::newRow("neither") << "" << "" << "Finger Quobix v2.2 -:- Page 1" << "Finger Quobix";
         const QString ninety = QString(90, QLatin1Char('h'));
-        QTest::newRow("90 characters printed whole") << ninety << "" << ninety + tail;
-        QTest::newRow("91 characters cut") << ninety + "X" << "" << QString(85, QLatin1Char('h')) + "...." + tail;
+        QTest::newRow("90 characters printed whole") << ninety << "" << ninety + tail << "Finger Quobix - " + ninety;
+        QTest::newRow("91 characters cut") << ninety + "X" << "" << QString(85, QLatin1Char('h')) + "...." + tail
+                                           << "Finger Quobix - " + ninety + "X";
         QTest::newRow("long subject made of host and user")
-            << QString(80, QLatin1Char('h')) << "bob" << QString(80, QLatin1Char('h')) + " : Us...." + tail;
+            << QString(80, QLatin1Char('h')) << "bob" << QString(80, QLatin1Char('h')) + " : Us...." + tail
+            << "Finger Quobix - " + QString(80, QLatin1Char('h'));
     }
     void headerSubjectAndPadding()
     {
         QFETCH(QString, host);
         QFETCH(QString, user);
         QFETCH(QString, header);
+        QFETCH(QString, document);
         window().text2->setCurrentText(host);
         window().Text3->setText(user);
         window().text1->setText(QStringLiteral("body"));
@@ -155,6 +160,10 @@ private slots:
         // margin plus the text: at 84 twips a character that stops at 125 characters.
         QCOMPARE(printed.size(), std::max<qsizetype>(header.size(), 125));
         QVERIFY(printed.endsWith(header));
+        // The job carries its name in the print queue.
+        const QList<PrintOp> named = m_log.of(PrintOp::DocName);
+        QCOMPARE(named.size(), 1);
+        QCOMPARE(named.first().text, document);
     }
 
     void linesPerPage_data()
@@ -199,16 +208,30 @@ private slots:
         QCOMPARE(m_log.ops.last().kind, PrintOp::End);
     }
 
-    void characterAfterEachCrIsDroppedAndAFinalCrEndsTheLastLine()
+    void loneCrEndsItsLineWithoutEatingTheNextAndAFinalCrEndsTheLastLine_data()
     {
-        window().text1->append(QByteArray("abc\rXdef\r\nghi\n\r"));
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("lone CR, CR LF, final CR")
+            << QByteArray("abc\rXdef\r\nghi\n\r") << QStringList{"abc", "Xdef", "ghi\n", ""};
+        QTest::newRow("lone CR before a CR LF") << QByteArray("a\r\r\nb") << QStringList{"a", "", "b"};
+        QTest::newRow("a UTF-8 reply prints as UTF-8")
+            << QByteArray("Gr\xc3\xbc\xc3\x9f" "e\r\n\xe2\x82\xac 5") << QStringList{"Grüße", "€ 5"};
+    }
+    void loneCrEndsItsLineWithoutEatingTheNextAndAFinalCrEndsTheLastLine()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QStringList, lines);
+        window().text1->beginReply();
+        window().text1->append(body);
+        window().text1->endReply();
 
         window().mnuPrint->trigger();
 
         QStringList texts;
         for (const PrintOp& op : bodyLines(m_log))
             texts.append(op.text);
-        QCOMPARE(texts, (QStringList{"abc", "def", "ghi\n", ""}));
+        QCOMPARE(texts, lines);
         QCOMPARE(m_log.ops.last().kind, PrintOp::End);
         QVERIFY(recordingPlatform().boxes.isEmpty());
     }

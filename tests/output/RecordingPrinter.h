@@ -13,7 +13,7 @@
 // What a print run did to the printer, operation by operation.
 struct PrintOp
 {
-    enum Kind { Quality, Copies, SetX, SetY, FontName, FontSize, Bold, Italic, Underline, Text, LineWidth, Line,
+    enum Kind { Quality, Copies, DocName, SetX, SetY, FontName, FontSize, Bold, Italic, Underline, Text, LineWidth, Line,
                 NewPage, End, Abort };
     Kind kind;
     bool failed = false;
@@ -69,6 +69,7 @@ public:
 
     bool setPrintQualityHigh() override { return record(PrintOp::Quality); }
     bool setCopyCount(int copies) override { return record(PrintOp::Copies, {}, copies); }
+    bool setDocumentName(const QString& name) override { return record(PrintOp::DocName, name); }
     double pageWidth() const override { return kPageWidth; }
     double pageHeight() const override { return kPageHeight; }
     double printableWidth() const override { return kPrintableWidth; }

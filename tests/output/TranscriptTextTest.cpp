@@ -47,7 +47,7 @@ private slots:
         }
     }
 
-    void crWalkDropsTheCharacterAfterEachCr_data()
+    void crWalkEndsLinesAtCrAndTakesOnlyAnLfWithIt_data()
     {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QList<QByteArray>>("lines");
@@ -55,15 +55,15 @@ private slots:
         QTest::newRow("empty") << QByteArray() << QList<QByteArray>{} << QByteArray();
         QTest::newRow("no CR") << QByteArray("one\ntwo") << QList<QByteArray>{} << QByteArray("one\ntwo");
         QTest::newRow("CR LF lines") << QByteArray("a\r\nb\r\nc") << QList<QByteArray>{"a", "b"} << QByteArray("c");
-        QTest::newRow("character after a lone CR lost")
-            << QByteArray("abc\rXdef") << QList<QByteArray>{"abc"} << QByteArray("def");
-        QTest::newRow("second CR eaten by the first")
-            << QByteArray("a\r\r\nb") << QList<QByteArray>{"a"} << QByteArray("\nb");
+        QTest::newRow("character after a lone CR kept")
+            << QByteArray("abc\rXdef") << QList<QByteArray>{"abc"} << QByteArray("Xdef");
+        QTest::newRow("lone CR then CR LF: two line ends")
+            << QByteArray("a\r\r\nb") << QList<QByteArray>{"a", ""} << QByteArray("b");
         QTest::newRow("empty lines") << QByteArray("\r\n\r\n") << QList<QByteArray>{"", ""} << QByteArray();
         QTest::newRow("CR as the last character ends the last line")
             << QByteArray("a\r\nb\r") << QList<QByteArray>{"a", "b"} << QByteArray();
     }
-    void crWalkDropsTheCharacterAfterEachCr()
+    void crWalkEndsLinesAtCrAndTakesOnlyAnLfWithIt()
     {
         QFETCH(QByteArray, text);
         QFETCH(QList<QByteArray>, lines);

@@ -44,7 +44,7 @@ int RecordingPlatform::LaunchDocument(const QString& target, const QString&, int
                                       WId)
 {
     launched.append(target);
-    return launchResult;
+    return launcher ? launcher(target) : launchResult;
 }
 
 std::unique_ptr<PrinterDevice> RecordingPlatform::defaultPrinter(QString* errorText)

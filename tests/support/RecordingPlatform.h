@@ -35,9 +35,11 @@ public:
     QStringList menuPicks;
     std::function<void(QMenu*)> whileMenuUp;
 
-    // LaunchDocument: the targets handed over and the result to give.
+    // LaunchDocument: the targets handed over and the result to give, or the
+    // launcher that answers instead (a real one, for instance).
     QStringList launched;
     int launchResult = 33;
+    std::function<int(const QString&)> launcher;
 
     // The printer to hand out (none when unset).
     std::function<std::unique_ptr<PrinterDevice>()> printerFactory;
