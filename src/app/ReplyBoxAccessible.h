@@ -5,8 +5,9 @@
 class ReplyBox;
 
 // What assistive technology reads of the reply box: a read-only, multi-line
-// text with a caret and a selection, each byte told as the box shows it (see
-// ReplyGlyphs), so offsets are positions in the record. Every range is
+// text with a caret and a selection, told as the box shows it (see ReplyGlyphs;
+// UTF-8 replies decoded), one unit per byte, so offsets are positions in the
+// record. Every range is
 // bounded: a screen reader asking for all of a 64 MiB reply gets its first
 // MiB at once instead of stalling the program while 64 MiB are copied.
 class ReplyBoxAccessible : public QAccessibleWidget, public QAccessibleTextInterface
