@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Configures (once) and builds into build/.
+# Configures (once) and builds into build/: the targets named, or everything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [[ ! -f build/build.ninja ]]; then
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
-cmake --build build
+if [[ $# -gt 0 ]]; then
+    cmake --build build --target "$@"
+else
+    cmake --build build
+fi

@@ -12,6 +12,8 @@ if [[ "${1:-}" == "--tests" ]]; then
     packages+=(xvfb xauth x11-utils openbox trayer xdotool xclip dbus-x11
                cups printer-driver-cups-pdf at-spi2-core python3-pyatspi xdg-utils
                desktop-file-utils appstream libcap2-bin)
+    # The Debian package test: cpack's library scan (dpkg-shlibdeps) and its file check.
+    packages+=(dpkg-dev file)
 fi
 
 missing=()

@@ -1,17 +1,50 @@
-#include "shell/Form1.h"
+#include "app/ProgramIcon.h"
 #include "app/QtPlatform.h"
+#include "app/SingleInstance.h"
+#include "client/FingerTarget.h"
+#include "shell/Form1.h"
+#include "shell/LinkQuery.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char** argv)
 {
+    // Read before Qt starts, so --help, --version and a wrong option need no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine line = parseCommandLine(arguments);
+    if (line.action != CommandLine::Action::Start) {
+        std::fputs(qPrintable(line.text), line.exitCode() == 0 ? stdout : stderr);
+        return line.exitCode();
+    }
+
     QApplication app(argc, argv);
     // The program lives in the tray; a hidden main window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Dialogs too show the program's icon in their title bars.
+    QApplication::setWindowIcon(programIcon());
     QtPlatform services;
     setPlatform(&services);
+    if (!line.error.isEmpty())
+        reportBadLink(line.error);
+
+    // A copy already running takes the link (or only shows its window) and this start ends.
+    SingleInstance instance;
+    const SingleInstance::Role role = instance.start(line.target ? QStringList{line.link} : QStringList{});
+    if (!instance.errorText().isEmpty())
+        std::fprintf(stderr, "finger-quobix: %s\n", qPrintable(instance.errorText()));
+    if (role != SingleInstance::Role::Running)
+        return role == SingleInstance::Role::HandedOver ? 0 : 1;
+
     Form1 tray;
     tray.watchTerminationSignals();
+    LinkQuery links(tray);
+    QObject::connect(&instance, &SingleInstance::argumentsReceived, &links, &LinkQuery::handOver);
     tray.Form_Load();
+    if (line.target)
+        links.run(*line.target);
     return QApplication::exec();
 }

@@ -51,6 +51,8 @@ public:
 
     // Ends the program through the exit path when SIGTERM or SIGINT arrives.
     void watchTerminationSignals();
+    // "Finger...": the main window shown and in front.
+    void showMainWindow();
 
     QMenu* mnuBar;
     QAction* mnuvisit;
@@ -64,8 +66,6 @@ public:
     QAction* mnuMain;
 
 private:
-    void showMainWindow();
-
     RuntimeConfig m_config;
     std::unique_ptr<finger> m_finger;
     QSystemTrayIcon* m_tray = nullptr;

@@ -2,6 +2,7 @@
 
 #include "app/Forms.h"
 #include "app/Platform.h"
+#include "app/ProgramIcon.h"
 #include "app/ReplyBox.h"
 #include "app/StatusLine.h"
 #include "app/Text.h"
@@ -21,7 +22,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPainter>
 #include <QPushButton>
 #include <QTimer>
 
@@ -37,24 +37,6 @@ constexpr int kReplyTop = 630;
 // window systems that report no decoration of their own.
 constexpr int kNominalFrameWidth = 120;
 constexpr int kNominalFrameHeight = 420;
-
-QIcon programIcon()
-{
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(Qt::black);
-    painter.setPen(QPen(QColor(0, 160, 0), 2));
-    painter.drawRoundedRect(QRectF(1, 1, 30, 30), 5, 5);
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setPixelSize(22);
-    font.setBold(true);
-    painter.setFont(font);
-    painter.setPen(QColor(0, 255, 0));
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("F"));
-    return QIcon(pixmap);
-}
 } // namespace
 
 finger::finger(const RuntimeConfig& config, QWidget* parent) : QMainWindow(parent), m_config(config)

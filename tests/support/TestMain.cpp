@@ -67,6 +67,13 @@ int main(int argc, char** argv)
     }
     qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
     g_settingsFolder = settings.path();
+    // Programs started by a test must not hand their arguments to the user's running copy.
+    QTemporaryDir runtime;
+    if (!runtime.isValid()) {
+        std::fprintf(stderr, "Cannot make a private runtime folder: %s\n", qPrintable(runtime.errorString()));
+        return 1;
+    }
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QLocale::setDefault(QLocale::c());
