@@ -1,6 +1,7 @@
 #include "app/ReplyBox.h"
 
 #include "app/ClipboardText.h"
+#include "app/ReplyBoxAccessible.h"
 
 #include <QClipboard>
 #include <QFontMetricsF>
@@ -22,6 +23,8 @@ int clampToInt(qsizetype value)
 
 ReplyBox::ReplyBox(QWidget* parent) : QAbstractScrollArea(parent)
 {
+    // First, so a reader hears of a cleared text before the caret moves back.
+    ReplyBoxAccessible::watch(this);
     connect(&m_text, &ReplyText::replaced, this, &ReplyBox::textReplaced);
     connect(&m_text, &ReplyText::appended, this, &ReplyBox::textAppended);
     connect(&m_text, &ReplyText::dropped, this, &ReplyBox::textDropped);

@@ -1,6 +1,7 @@
 // How the reply box draws its text: only the cells in view, plain characters
 // in runs, tabs as space and control characters as framed symbols.
 #include "app/ReplyBox.h"
+#include "app/ReplyGlyphs.h"
 
 #include <QPaintEvent>
 #include <QPainter>
@@ -8,18 +9,8 @@
 #include <algorithm>
 
 namespace {
-enum class Glyph { Plain, Tab, Symbol };
-
-Glyph glyphKind(uchar c)
-{
-    if (c == '\t')
-        return Glyph::Tab;
-    // C0 and C1 controls have no glyph (and would lose their cell), the soft
-    // hyphen is dropped by text shaping: draw all of them on their own.
-    if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0xAD)
-        return Glyph::Symbol;
-    return Glyph::Plain;
-}
+using ReplyGlyphs::Glyph;
+constexpr auto glyphKind = ReplyGlyphs::kind;
 } // namespace
 
 const QPixmap& ReplyBox::symbolPixmap(uchar c, bool selected) const
@@ -161,5 +152,8 @@ void ReplyBox::paintEvent(QPaintEvent* event)
         const QPointF caret = cellPosition(lineOf(m_caret), columnOf(m_caret));
         if (caret.y() >= 0 && caret.y() < viewport()->height() && caret.x() >= 0 && caret.x() <= viewport()->width())
             painter.fillRect(QRectF(caret.x(), caret.y(), 1, m_lineHeight), palette().brush(QPalette::Text));
+        // A dotted frame in the margin tells a keyboard user where the focus is.
+        painter.setPen(QPen(palette().color(QPalette::Text), 1, Qt::DotLine));
+        painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
     }
 }

@@ -26,6 +26,7 @@ ReplyText::~ReplyText() = default;
 
 void ReplyText::setData(const QByteArray& data)
 {
+    emit aboutToReplace();
     m_data = data;
     Spans().swap(m_closedSpans);
     m_replyFrom = -1;

@@ -117,6 +117,8 @@ public:
     std::pair<qsizetype, qsizetype> clampSelection(qsizetype start, qsizetype length) const;
 
 signals:
+    // The whole text is about to be set anew (still readable here), then was.
+    void aboutToReplace();
     void replaced();
     // The bytes stayed, but columns changed (a reply turned out not to be UTF-8).
     void relaidOut();

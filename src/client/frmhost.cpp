@@ -32,6 +32,8 @@ frmhost::frmhost(QComboBox* hostBox, QWidget* parent)
     Frame1->setFont(QFont(QStringLiteral("Arial"), dialogFont.pointSize()));
     List1 = new QListWidget(Frame1);
     place(List1, "List1", 120, 300, 3075, 2010);
+    // The frame's caption is the list's only label.
+    List1->setAccessibleName(Frame1->title());
     Command5 = new QPushButton(tr("&Remove"), Frame1);
     place(Command5, "Command5", 3240, 300, 915, 300);
     // The frame's face is for its caption only; what it holds keeps the dialog's.

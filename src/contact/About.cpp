@@ -8,6 +8,7 @@
 
 #include <QFrame>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -87,8 +88,13 @@ About::About(const QIcon& icon, QWidget* parent) : QDialog(parent)
     }
     for (QLabel* clickable : {Label5_0, Label5_1, Label4})
         clickable->installEventFilter(this);
+    // The links are reached with Tab too and opened with Enter or Space.
+    Label5_0->setFocusPolicy(Qt::TabFocus);
+    Label4->setFocusPolicy(Qt::TabFocus);
 
     // OK comes first in the tab order and has the focus when the box opens.
+    setTabOrder(cmdOK, Label5_0);
+    setTabOrder(Label5_0, Label4);
     cmdOK->setFocus();
     connect(cmdOK, &QPushButton::clicked, this, &About::cmdOK_Click);
 
@@ -122,20 +128,49 @@ void About::Label4_Click()
     emit webLinkClicked();
 }
 
+void About::labelClicked(QLabel* label)
+{
+    if (label == Label5_0)
+        Label5_Click(0);
+    else if (label == Label5_1)
+        Label5_Click(1);
+    else if (label == Label4)
+        Label4_Click();
+}
+
 bool About::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseButtonRelease) {
+    auto* label = qobject_cast<QLabel*>(watched);
+    if (!label)
+        return QDialog::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonRelease: {
         const auto* mouse = static_cast<QMouseEvent*>(event);
-        auto* label = qobject_cast<QLabel*>(watched);
-        if (label && mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) {
-            if (label == Label5_0)
-                Label5_Click(0);
-            else if (label == Label5_1)
-                Label5_Click(1);
-            else if (label == Label4)
-                Label4_Click();
+        if (mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) {
+            labelClicked(label);
             return true;
         }
+        break;
+    }
+    case QEvent::KeyPress: {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+            labelClicked(label);
+            return true;
+        }
+        break;
+    }
+    case QEvent::FocusIn:
+    case QEvent::FocusOut: {
+        // A focused link shows highlighted, so the keyboard user sees where Enter goes.
+        const bool focused = event->type() == QEvent::FocusIn;
+        label->setAutoFillBackground(focused);
+        label->setBackgroundRole(focused ? QPalette::Highlight : QPalette::Window);
+        label->setForegroundRole(focused ? QPalette::HighlightedText : QPalette::WindowText);
+        break;
+    }
+    default:
+        break;
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -41,4 +41,7 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void labelClicked(QLabel* label);
 };

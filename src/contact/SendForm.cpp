@@ -129,6 +129,11 @@ void SendForm::createControls()
     for (QWidget* passive : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2),
                              static_cast<QWidget*>(Label5), static_cast<QWidget*>(Frame1)})
         passive->setFocusPolicy(Qt::NoFocus);
+    // Each label names its box for screen readers; the message box has no label.
+    Label1->setBuddy(Text1);
+    Label2->setBuddy(txtSubject);
+    Label5->setBuddy(txtfrom);
+    msgtext->setAccessibleName(tr("Message"));
     setTabOrder(txtfrom, msgtext);
     setTabOrder(msgtext, SendBtn);
     setTabOrder(SendBtn, CancelBtn);

@@ -90,6 +90,11 @@ FingerServerSetup::FingerServerSetup(Profile& profile, QWidget* parent) : QDialo
     setTabOrder(Text3, Text4);
     setTabOrder(Text4, cmdOk);
     setTabOrder(cmdOk, cmdCancel);
+    // Each label names its box for screen readers.
+    Label2_0->setBuddy(Text1);
+    Label2_1->setBuddy(Text2);
+    Label2_2->setBuddy(Text3);
+    Label2_3->setBuddy(Text4);
     for (QWidget* box : {static_cast<QWidget*>(Text1), static_cast<QWidget*>(Text2),
                          static_cast<QWidget*>(Text3), static_cast<QWidget*>(Text4)})
         box->installEventFilter(this);

@@ -141,6 +141,10 @@ void finger::createControls()
     text1 = new ReplyBox(client);
     place(text1, "text1", 0, kReplyTop, 7080, 3045);
 
+    // The labels name their boxes for screen readers; the reply box has no label of its own.
+    Label1_0->setBuddy(text2);
+    Label1_1->setBuddy(Text3);
+    text1->setAccessibleName(tr("Reply"));
     for (QLabel* label : {Label1_0, Label1_1}) {
         label->setFocusPolicy(Qt::NoFocus);
         // Fonts here run a little wider than the ones the layout was made for; never clip a caption.

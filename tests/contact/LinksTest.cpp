@@ -70,6 +70,9 @@ private slots:
             QTest::newRow("menu mail" + suffix) << "menu mail" << result << mail << false << (failed ? 1 : -1);
             QTest::newRow("about mail" + suffix) << "about mail" << result << mail << false << (failed ? 0 : -1);
         }
+        // The links are reached with Tab and opened with Enter or Space too.
+        QTest::newRow("about mail by keys") << "about mail keys" << 32 << mail << false << -1;
+        QTest::newRow("about web by keys") << "about web keys" << 32 << web << false << -1;
     }
     void linkEntries()
     {
@@ -92,7 +95,17 @@ private slots:
         else {
             About* about = openAboutFromTray();
             QVERIFY(about);
-            QTest::mouseClick(entry == "about web" ? about->Label4 : about->Label5_0, Qt::LeftButton);
+            if (entry.endsWith("keys")) {
+                about->activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(about));
+                QTest::keyClick(about->cmdOK, Qt::Key_Tab);
+                if (entry == "about web keys")
+                    QTest::keyClick(about->Label5_0, Qt::Key_Tab);
+                QVERIFY(about->focusWidget() == (entry == "about web keys" ? about->Label4 : about->Label5_0));
+                QTest::keyClick(about->focusWidget(), entry == "about web keys" ? Qt::Key_Space : Qt::Key_Return);
+            } else {
+                QTest::mouseClick(entry == "about web" ? about->Label4 : about->Label5_0, Qt::LeftButton);
+            }
         }
 
         QCOMPARE(p.launched, QStringList{target});
