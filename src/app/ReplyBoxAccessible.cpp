@@ -143,6 +143,7 @@ public:
         connect(model, &ReplyText::aboutToReplace, this, &Announcer::aboutToReplace);
         connect(model, &ReplyText::replaced, this, &Announcer::replaced);
         connect(model, &ReplyText::appended, this, &Announcer::appended);
+        connect(model, &ReplyText::dropped, this, &Announcer::dropped);
         connect(box, &ReplyBox::selectionChanged, this, &Announcer::selectionChanged);
     }
 
@@ -176,6 +177,16 @@ private:
         // New lines arrive behind the caret; it stays where the reader left it.
         event.setCursorPosition(toInt(m_box->caretPosition()));
         send(std::move(event));
+    }
+
+    // The oldest lines went past the bound; their text is gone, so the event carries
+    // as many placeholders as characters left (up to the range bound).
+    void dropped(qsizetype bytes, qsizetype)
+    {
+        if (!someoneListens())
+            return;
+        const qsizetype told = std::min<qsizetype>(bytes, ReplyBoxAccessible::kMaxTextLength);
+        send(QAccessibleTextRemoveEvent(m_box, 0, QString(told, QChar::ReplacementCharacter)));
     }
 
     void selectionChanged()

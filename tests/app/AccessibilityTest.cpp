@@ -83,6 +83,7 @@ private slots:
     void hugeRangesAreBounded();
     void selectionAndCaret();
     void changesAreAnnounced();
+    void droppedLinesAreAnnouncedAsRemoved();
     void geometryIsOnScreen();
     void controlsAreNamedByTheirLabels_data();
     void controlsAreNamedByTheirLabels();
@@ -242,6 +243,18 @@ void AccessibilityTest::changesAreAnnounced()
                                    "insert 14 \r\nBeing fingered by 127.0.0.1",
                                    QString::fromUtf16(u"remove 0 Finger Ready!\u2407\r\nBeing fingered by 127.0.0.1"),
                                    "caret 0", "selection 0-0 caret 0"}));
+}
+
+void AccessibilityTest::droppedLinesAreAnnouncedAsRemoved()
+{
+    m_box->setLimit(16);
+    m_box->append("0123456789\r\n");
+    g_heard.clear();
+    m_box->append("abcdefghij\r\n");
+
+    QCOMPARE(m_box->text(), QStringLiteral("abcdefghij\r\n"));
+    QCOMPARE(g_heard.first(), QStringLiteral("remove 0 ") + QString(12, QChar::ReplacementCharacter));
+    QCOMPARE(g_heard.at(1), QStringLiteral("insert 0 abcdefghij\r\n"));
 }
 
 void AccessibilityTest::geometryIsOnScreen()
