@@ -1,5 +1,7 @@
 // Prints how fast the finger client takes in large replies from a loopback
 // server, next to socat reading the same reply, and the peak memory.
+#include "BenchSupport.h"
+
 #include "app/Config.h"
 #include "shell/Form1.h"
 #include "app/Platform.h"
@@ -198,8 +200,7 @@ int main(int argc, char** argv)
     // Never touch the real user's settings.
     QTemporaryDir settings;
     qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    Bench::offscreenUnlessSet();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QuietPlatform services;

@@ -1,4 +1,6 @@
 // Prints how long the reply box takes to take in and show large replies.
+#include "BenchSupport.h"
+
 #include "app/ReplyBox.h"
 
 #include <QApplication>
@@ -46,13 +48,11 @@ void scrollToEnd(ReplyBox& box)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    Bench::offscreenUnlessSet();
     QApplication app(argc, argv);
 
-    // The main window's reply box at its design size, 7080 x 3045 twips.
     ReplyBox box;
-    box.resize(472, 203);
+    box.resize(Bench::kReplyBoxSize);
     box.show();
     QApplication::processEvents();
 

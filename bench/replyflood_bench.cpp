@@ -3,6 +3,8 @@
 // how long an append and a paint take along the way (in CPU time of this
 // thread, so a loaded machine changes them little). With --unbounded the box
 // keeps everything, as it did before it had a limit.
+#include "BenchSupport.h"
+
 #include "app/ReplyBox.h"
 #include "server/ServerReply.h"
 
@@ -90,14 +92,13 @@ Flood visit(ReplyBox& box, More more)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    Bench::offscreenUnlessSet();
     QApplication app(argc, argv);
 
     ReplyBox box;
     if (argc > 1 && std::strcmp(argv[1], "--unbounded") == 0)
         box.setLimit(std::numeric_limits<qsizetype>::max());
-    box.resize(472, 203);
+    box.resize(Bench::kReplyBoxSize);
     box.show();
     QApplication::processEvents();
     const double startMb = residentMegabytes();

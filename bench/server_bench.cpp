@@ -4,6 +4,8 @@
 // to the close, 20,000 queries in all. The program's server runs on the Qt
 // event loop in the main thread; the load comes from another thread with
 // plain sockets and poll.
+#include "BenchSupport.h"
+
 #include "ProgramHarness.h"
 #include "ResidentMemory.h"
 #include "RecordingPlatform.h"
@@ -355,8 +357,7 @@ int main(int argc, char** argv)
     // Never the real user's settings, never a display.
     QTemporaryDir settings;
     qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    Bench::offscreenUnlessSet();
     QApplication app(argc, argv);
     RecordingPlatform platformServices;
     setPlatform(&platformServices);
