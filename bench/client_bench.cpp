@@ -6,7 +6,7 @@
 #include "shell/Form1.h"
 #include "app/Platform.h"
 #include "app/PrinterDevice.h"
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 #include "shell/finger.h"
 #include "net/SocketComponent.h"
 

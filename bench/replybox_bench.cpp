@@ -1,7 +1,7 @@
 // Prints how long the reply box takes to take in and show large replies.
 #include "BenchSupport.h"
 
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -5,7 +5,7 @@
 // keeps everything, as it did before it had a limit.
 #include "BenchSupport.h"
 
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 #include "server/ServerReply.h"
 
 #include <QApplication>

@@ -9,7 +9,7 @@
 #include "ProgramHarness.h"
 #include "ResidentMemory.h"
 #include "RecordingPlatform.h"
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 #include "app/Settings.h"
 #include "server/FingerService.h"
 

@@ -4,7 +4,7 @@
 #include "app/Forms.h"
 #include "app/MainWindowPort.h"
 #include "app/Platform.h"
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 #include "app/Settings.h"
 #include "app/Text.h"
 #include "client/FingerQuery.h"

@@ -3,7 +3,7 @@
 #include "app/MainWindowPort.h"
 #include "app/Platform.h"
 #include "app/PrinterDevice.h"
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 #include "app/Settings.h"
 #include "output/TranscriptText.h"
 

@@ -2,7 +2,7 @@
 #include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 
 #include <QAction>
 #include <QApplication>

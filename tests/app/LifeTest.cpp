@@ -1,7 +1,7 @@
 #include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 #include "app/Settings.h"
 #include "app/Twips.h"
 #include "net/SocketComponent.h"

@@ -2,7 +2,7 @@
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "app/ClipboardText.h"
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 #include "app/StatusLine.h"
 #include "app/Twips.h"
 #include "client/frmhost.h"

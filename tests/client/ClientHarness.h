@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ProgramHarness.h"
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 
 #include <QComboBox>
 #include <QLineEdit>

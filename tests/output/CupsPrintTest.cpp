@@ -3,7 +3,7 @@
 #include "TestMain.h"
 #include "app/PrinterDevice.h"
 #include "app/QtPlatform.h"
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -2,7 +2,7 @@
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "app/QtPrinterDevice.h"
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 
 #include <QAction>
 #include <QComboBox>

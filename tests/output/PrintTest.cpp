@@ -2,7 +2,7 @@
 #include "RecordingPlatform.h"
 #include "RecordingPrinter.h"
 #include "TestMain.h"
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 #include "output/Transcript.h"
 
 #include <QAction>

@@ -1,7 +1,7 @@
 #include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 #include "output/Transcript.h"
 
 #include <QAction>

@@ -2,7 +2,7 @@
 #include "RecordingPlatform.h"
 #include "ServerTestSupport.h"
 #include "TestMain.h"
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 
 #include <QProcess>
 #include <QStandardPaths>

@@ -3,7 +3,7 @@
 #include "RecordingPlatform.h"
 #include "ServerTestSupport.h"
 #include "TestMain.h"
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 #include "app/Settings.h"
 #include "net/SocketComponent.h"
 #include "server/FingerServerSetup.h"

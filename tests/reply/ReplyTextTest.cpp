@@ -1,6 +1,6 @@
 #include "TestMain.h"
-#include "app/LineStarts.h"
-#include "app/ReplyText.h"
+#include "reply/LineStarts.h"
+#include "reply/ReplyText.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ReplyText.h"
+#include "reply/ReplyText.h"
 
 #include <QAbstractScrollArea>
 #include <QByteArray>

@@ -1,4 +1,4 @@
-#include "app/FramePacer.h"
+#include "reply/FramePacer.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,7 +1,7 @@
-#include "app/ReplyBoxAccessible.h"
+#include "reply/ReplyBoxAccessible.h"
 
-#include "app/ReplyBox.h"
-#include "app/ReplyGlyphs.h"
+#include "reply/ReplyBox.h"
+#include "reply/ReplyGlyphs.h"
 
 #include <QScrollBar>
 

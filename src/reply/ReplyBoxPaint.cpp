@@ -1,7 +1,7 @@
 // How the reply box draws its text: only the cells in view, plain characters
 // in runs, tabs as space and control characters as framed symbols.
-#include "app/ReplyBox.h"
-#include "app/ReplyGlyphs.h"
+#include "reply/ReplyBox.h"
+#include "reply/ReplyGlyphs.h"
 
 #include <QPaintEvent>
 #include <QPainter>

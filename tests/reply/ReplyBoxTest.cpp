@@ -1,5 +1,5 @@
 #include "TestMain.h"
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/LineStarts.h"
+#include "reply/LineStarts.h"
 
 #include <QByteArray>
 #include <QObject>

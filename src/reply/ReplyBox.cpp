@@ -1,7 +1,7 @@
-#include "app/ReplyBox.h"
+#include "reply/ReplyBox.h"
 
-#include "app/ClipboardText.h"
-#include "app/ReplyBoxAccessible.h"
+#include "reply/ReplySelection.h"
+#include "reply/ReplyBoxAccessible.h"
 
 #include <QClipboard>
 #include <QFontMetricsF>
@@ -58,7 +58,7 @@ void ReplyBox::offerPrimarySelection()
     // A selection is also the primary selection, as in any X11 text view.
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (clipboard->supportsSelection() && selLength() > 0)
-        clipboard->setMimeData(ClipboardText::replySelection(m_text, selStart(), selLength()), QClipboard::Selection);
+        clipboard->setMimeData(replySelection(m_text, selStart(), selLength()), QClipboard::Selection);
 }
 
 void ReplyBox::setText(const QString& text)

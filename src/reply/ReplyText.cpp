@@ -1,4 +1,4 @@
-#include "app/ReplyText.h"
+#include "reply/ReplyText.h"
 
 #include <algorithm>
 #include <cmath>
