@@ -117,8 +117,11 @@ class TrayTest : public ProgramTest
     void screenshot(const QString& name)
     {
         // For the documentation: where TRAY_SHOTS names a folder, grim takes the screen.
-        if (const QString folder = qEnvironmentVariable("TRAY_SHOTS"); kWayland && !folder.isEmpty())
+        if (const QString folder = qEnvironmentVariable("TRAY_SHOTS"); kWayland && !folder.isEmpty()) {
+            // sway redraws title bars lazily: setting the border they have makes it draw them now.
+            m_desktop->run("swaymsg", {"[app_id=.*] border normal"});
             m_desktop->run("grim", {folder + "/" + name + ".png"});
+        }
     }
 
 private slots:
