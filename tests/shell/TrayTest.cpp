@@ -314,6 +314,13 @@ private slots:
             QTRY_VERIFY(swayWindow("Finger Quobix 2.2").value("visible").toBool());
             QCOMPARE(w.windowHandle()->windowState(), Qt::WindowNoState);
         }
+        // Put away by the compositor, which no client is told of: "Finger..." still brings it back.
+        QVERIFY(!m_desktop->run("swaymsg", {"[title=\"Finger Quobix 2.2\"] move scratchpad"}).isNull());
+        QTRY_VERIFY(!swayWindow("Finger Quobix 2.2").value("visible").toBool());
+        QTRY_VERIFY(!w.isActiveWindow());
+        tray().mnufinger->trigger();
+        QTRY_VERIFY(swayWindow("Finger Quobix 2.2").value("visible").toBool());
+        QVERIFY(w.isVisible());
     }
 
     void secondStartBringsTheWindowForward()
