@@ -212,7 +212,10 @@ void Form1::notify(int code)
     if (m_busy)
         return;
     m_busy = true;
-    setTrayMenuOffered(false);
+    // Only what opens a box or a menu of its own needs the tray's menu away.
+    const bool opensWindow = code == kLeftDoubleClick || (code == kRightUp && !trayShowsMenu);
+    if (opensWindow)
+        setTrayMenuOffered(false);
     switch (code) {
     case kLeftDoubleClick:
         platform().messageBox(nullptr, QStringLiteral("Hello hello hello"), Platform::Icon::None, kAppTitle);
@@ -224,7 +227,8 @@ void Form1::notify(int code)
     default:
         break;
     }
-    setTrayMenuOffered(true);
+    if (opensWindow)
+        setTrayMenuOffered(true);
     m_busy = false;
 }
 
