@@ -13,7 +13,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.example.org/yarbo/")
 # The libraries come from the scan of the binary; the SVG icon engine is a plugin it cannot see.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcap2-bin, fonts-liberation")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcap2-bin, fonts-liberation, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/data/debian/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

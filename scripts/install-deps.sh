@@ -3,7 +3,8 @@
 # skipping the whole step when everything is already there.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev libqt6svg6 fonts-liberation)
+# qt6-wayland: a Wayland session runs the program natively, not through XWayland.
+packages=(cmake ninja-build g++ qt6-base-dev libqt6svg6 fonts-liberation qt6-wayland)
 if [[ "${1:-}" == "--tests" ]]; then
     packages+=(poppler-utils finger fingerd socat python3-aiosmtpd)
     # A real desktop for the tests that need one: X server, window manager, tray,
@@ -12,6 +13,9 @@ if [[ "${1:-}" == "--tests" ]]; then
     packages+=(xvfb xauth x11-utils openbox trayer xdotool xclip dbus-x11
                cups printer-driver-cups-pdf at-spi2-core python3-pyatspi xdg-utils
                desktop-file-utils appstream libcap2-bin)
+    # A Wayland session and status-notifier trays: the compositor, keys, selections,
+    # screenshots, the session bus and its command-line client.
+    packages+=(sway wtype wl-clipboard grim dbus-daemon libglib2.0-bin)
     # The Debian package test: cpack's library scan (dpkg-shlibdeps) and its file check.
     packages+=(dpkg-dev file)
 fi

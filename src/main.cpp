@@ -21,6 +21,8 @@ int main(int argc, char** argv)
         return line.exitCode();
     }
 
+    // Qt takes the launcher's startup id out of the environment as it starts.
+    const QByteArray activationToken = SingleInstance::activationTokenFromEnvironment();
     QApplication app(argc, argv);
     // The program lives in the tray; a hidden main window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -33,7 +35,7 @@ int main(int argc, char** argv)
 
     // A copy already running takes the link (or only shows its window) and this start ends.
     SingleInstance instance;
-    const SingleInstance::Role role = instance.start(line.target ? QStringList{line.link} : QStringList{});
+    const SingleInstance::Role role = instance.start(line.target ? QStringList{line.link} : QStringList{}, activationToken);
     if (!instance.errorText().isEmpty())
         std::fprintf(stderr, "finger-quobix: %s\n", qPrintable(instance.errorText()));
     if (role != SingleInstance::Role::Running)

@@ -1,6 +1,7 @@
 #include "app/Forms.h"
 
 #include "app/Platform.h"
+#include "app/WindowFront.h"
 
 #include <QAction>
 #include <QMenu>
@@ -9,6 +10,9 @@
 namespace Forms {
 void centreOnScreen(QWidget* window)
 {
+    // On Wayland the compositor places windows; a client cannot.
+    if (onWayland())
+        return;
     const QSize screen = platform().screenSize();
     const QSize outer = window->frameGeometry().size();
     window->move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);

@@ -19,10 +19,11 @@ constexpr int kReceiveLimitMs = 5000;
 constexpr quint32 kMaxMessage = 64 * 1024;
 const QByteArray kAcknowledge = QByteArrayLiteral("ok\n");
 
-// Length, then the arguments in UTF-8, each ended by a NUL (no argument holds one).
-QByteArray encode(const QStringList& arguments)
+// Length, then the activation token and the arguments in UTF-8, each ended by
+// a NUL (neither holds one).
+QByteArray encode(const QStringList& arguments, const QByteArray& activationToken)
 {
-    QByteArray payload;
+    QByteArray payload = QByteArray(activationToken).replace('\0', "") + '\0';
     for (const QString& argument : arguments)
         payload += argument.toUtf8() + '\0';
     QByteArray message(4, '\0');
@@ -30,7 +31,7 @@ QByteArray encode(const QStringList& arguments)
     return message + payload;
 }
 
-QStringList decode(const QByteArray& payload)
+QStringList decodeFields(const QByteArray& payload)
 {
     QStringList arguments;
     qsizetype start = 0;
@@ -66,7 +67,13 @@ QString SingleInstance::socketPath() const
     return m_folder + QStringLiteral("/finger-quobix.socket");
 }
 
-SingleInstance::Role SingleInstance::start(const QStringList& arguments)
+QByteArray SingleInstance::activationTokenFromEnvironment()
+{
+    const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
+    return token.isEmpty() ? qgetenv("DESKTOP_STARTUP_ID") : token;
+}
+
+SingleInstance::Role SingleInstance::start(const QStringList& arguments, const QByteArray& activationToken)
 {
     if (m_folder.isEmpty() || !QDir().mkpath(m_folder)) {
         m_error = QStringLiteral("A second start cannot reach this one: there is no runtime folder.");
@@ -80,7 +87,7 @@ SingleInstance::Role SingleInstance::start(const QStringList& arguments)
     QLocalSocket peer;
     peer.connectToServer(socketPath());
     if (peer.waitForConnected(int(deadline.remainingTime()))) {
-        if (handOver(peer, arguments, deadline))
+        if (handOver(peer, encode(arguments, activationToken), deadline))
             return Role::HandedOver;
         m_error = QStringLiteral("Finger Quobix is running but did not answer: ") + peer.errorString();
         return Role::Unanswered;
@@ -98,9 +105,9 @@ SingleInstance::Role SingleInstance::start(const QStringList& arguments)
     return Role::Running;
 }
 
-bool SingleInstance::handOver(QLocalSocket& peer, const QStringList& arguments, const QDeadlineTimer& deadline)
+bool SingleInstance::handOver(QLocalSocket& peer, const QByteArray& message, const QDeadlineTimer& deadline)
 {
-    peer.write(encode(arguments));
+    peer.write(message);
     while (peer.bytesToWrite() > 0) {
         if (!peer.waitForBytesWritten(int(deadline.remainingTime())))
             return false;
@@ -125,10 +132,12 @@ void SingleInstance::receive(QLocalSocket* peer)
     if (peer->bytesAvailable() < 4 + qint64(length))
         return;
     peer->skip(4);
-    const QStringList arguments = decode(peer->read(length));
+    QStringList arguments = decodeFields(peer->read(length));
+    const QByteArray activationToken = arguments.isEmpty() ? QByteArray() : arguments.takeFirst().toUtf8();
     peer->write(kAcknowledge);
     peer->disconnectFromServer();
     // The query lets events run, which may delete this peer: never inside its own signal.
     QMetaObject::invokeMethod(
-        this, [this, arguments] { emit argumentsReceived(arguments); }, Qt::QueuedConnection);
+        this, [this, arguments, activationToken] { emit argumentsReceived(arguments, activationToken); },
+        Qt::QueuedConnection);
 }

@@ -30,17 +30,21 @@ public:
     static QString runtimeFolder();
     QString socketPath() const;
 
-    // Becomes the running copy, or hands arguments to the copy already running.
+    // Becomes the running copy, or hands arguments to the copy already running,
+    // with the launcher's activation token (Wayland) or startup id (X11), so
+    // that the running copy may take the focus with it.
     // A socket left behind by a run that crashed is replaced.
-    Role start(const QStringList& arguments);
+    Role start(const QStringList& arguments, const QByteArray& activationToken = {});
+    // The token a launcher gave this start, read before Qt consumes it.
+    static QByteArray activationTokenFromEnvironment();
     QString errorText() const { return m_error; }
 
 signals:
     // A later start's arguments (empty: it only wants the window shown).
-    void argumentsReceived(const QStringList& arguments);
+    void argumentsReceived(const QStringList& arguments, const QByteArray& activationToken);
 
 private:
-    bool handOver(QLocalSocket& peer, const QStringList& arguments, const QDeadlineTimer& deadline);
+    bool handOver(QLocalSocket& peer, const QByteArray& message, const QDeadlineTimer& deadline);
     void receive(QLocalSocket* peer);
 
     QString m_folder;

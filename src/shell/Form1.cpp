@@ -3,7 +3,10 @@
 #include "app/Forms.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
+#include "app/ProgramIcon.h"
+#include "app/TrayWatch.h"
 #include "app/Twips.h"
+#include "app/WindowFront.h"
 #include "shell/finger.h"
 #include "contact/Contact.h"
 #include "server/FingerService.h"
@@ -13,6 +16,7 @@
 #include <QMenu>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QStyleHints>
 #include <QSystemTrayIcon>
 
 #include <cmath>
@@ -24,6 +28,14 @@
 #endif
 
 namespace {
+// How often the program looks for a tray that no bus or display announced.
+constexpr int kTrayLookMs = 1000;
+
+bool onX11()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
 #ifdef Q_OS_UNIX
 int g_signalPipe[2] = {-1, -1};
 
@@ -57,7 +69,7 @@ Form1::Form1(const RuntimeConfig& config, QWidget* parent)
     connect(mnuvisit, &QAction::triggered, this, [this] { m_finger->contact().openHomePage(); });
     connect(mnuYarbo, &QAction::triggered, this, [this] { m_finger->contact().mailAuthor(false); });
     connect(mnuAbout, &QAction::triggered, this, [this] { m_finger->contact().showAbout(false); });
-    connect(mnufinger, &QAction::triggered, this, &Form1::showMainWindow);
+    connect(mnufinger, &QAction::triggered, this, [this] { showMainWindow(); });
     connect(mnuServer, &QAction::triggered, this, [this] { m_finger->service().showSetup(false); });
     // Queued, so the menu has closed before the program ends.
     connect(mnuMain, &QAction::triggered, this, &Form1::Form_QueryUnload, Qt::QueuedConnection);
@@ -88,33 +100,105 @@ void Form1::Form_Load()
     font.setPointSizeF(8.25);
     QApplication::setFont(font);
 
+    // Panels, docks and the compositor know the program by these names,
+    // whatever the executable is called (the app id on Wayland, the tray item's title).
+    QCoreApplication::setApplicationName(QStringLiteral("Finger Quobix"));
+    QGuiApplication::setDesktopFileName(kProgramIconName);
+
+    m_finger = std::make_unique<finger>(m_config);
+    setWindowIcon(m_finger->windowIcon());
+    connect(m_finger.get(), &finger::exitWanted, this, &Form1::Form_QueryUnload);
+    watchTray();
+
+    hide();
+    m_finger->Form_Load();
+}
+
+void Form1::watchTray()
+{
+    if (m_trayWatch)
+        return;
+    m_trayWatch = new TrayWatch(kTrayLookMs, this);
+    connect(m_trayWatch, &TrayWatch::changed, this, [this] {
+        updateTrayHost();
+        setTrayPresent(m_trayWatch->isPresent());
+    });
+    // On X11 Qt's own icon waits for a tray manager to appear; elsewhere an
+    // icon made before a status-notifier tray exists would never reach one.
+    if (onX11())
+        createTrayIcon();
+    setTrayPresent(m_trayWatch->isPresent());
+}
+
+void Form1::setTrayPresent(bool present)
+{
+    if (present)
+        createTrayIcon();
+    if (m_tray && !m_ended && !m_tray->isVisible())
+        m_tray->show();
+    // Without a tray nothing could show a hidden window again.
+    m_finger->canHideToTray = present;
+}
+
+void Form1::createTrayIcon()
+{
+    if (m_tray)
+        return;
     m_tray = new QSystemTrayIcon(this);
     m_tray->setObjectName(QStringLiteral("pichook"));
     m_tray->setToolTip(QStringLiteral("Finger Quobix"));
-    m_finger = std::make_unique<finger>(m_config);
     m_tray->setIcon(m_finger->windowIcon());
-    setWindowIcon(m_finger->windowIcon());
+    // Qt chooses the kind of icon once, by the tray that is there when the first icon is made.
+    m_statusNotifierIcon = m_trayWatch && m_trayWatch->hasStatusNotifierHost();
+    m_clicks = TrayClicks(TrayHost::XEmbed, QGuiApplication::styleHints()->mouseDoubleClickInterval());
+    updateTrayHost();
+    m_clickClock.start();
 
     // Trays that show the menu by themselves (status-notifier trays) get it
     // from the icon; the busy rule below takes it away while a box is up.
     if (trayShowsMenu)
         m_tray->setContextMenu(mnuBar);
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        TrayClicks::Event event = TrayClicks::Event::Other;
         switch (reason) {
-        case QSystemTrayIcon::Trigger: notify(kLeftDown); break;
-        case QSystemTrayIcon::DoubleClick: notify(kLeftDoubleClick); break;
-        case QSystemTrayIcon::Context: notify(kRightUp); break;
+        case QSystemTrayIcon::Trigger: event = TrayClicks::Event::Trigger; break;
+        case QSystemTrayIcon::DoubleClick: event = TrayClicks::Event::DoubleClick; break;
+        case QSystemTrayIcon::Context: event = TrayClicks::Event::Context; break;
         default: break;
         }
+        if (const int code = m_clicks.code(event, m_clickClock.elapsed()); code != TrayClicks::kNone)
+            notify(code);
     });
-    m_tray->show();
+    if (!m_statusNotifierIcon && m_trayWatch && onX11())
+        m_trayWatch->watchXEmbed();
+}
 
-    // Without a tray nothing could show a hidden window again.
-    m_finger->canHideToTray = QSystemTrayIcon::isSystemTrayAvailable();
-    connect(m_finger.get(), &finger::exitWanted, this, &Form1::Form_QueryUnload);
+void Form1::updateTrayHost()
+{
+    const TrayHost host = m_statusNotifierIcon && m_trayWatch
+                              ? statusNotifierHost(m_trayWatch->watcherProcess(),
+                                                   qEnvironmentVariable("XDG_CURRENT_DESKTOP"))
+                              : TrayHost::XEmbed;
+    if (host != m_clicks.host())
+        m_clicks.setHost(host);
+}
 
-    hide();
-    m_finger->Form_Load();
+void Form1::setTrayMenuOffered(bool offered)
+{
+    if (m_tray && trayShowsMenu)
+        m_tray->setContextMenu(offered ? mnuBar : nullptr);
+    if (offered) {
+        for (QAction* item : m_itemsTakenAway)
+            item->setEnabled(true);
+        m_itemsTakenAway.clear();
+        return;
+    }
+    for (QAction* item : mnuBar->actions()) {
+        if (!item->isSeparator() && item->isEnabled()) {
+            item->setEnabled(false);
+            m_itemsTakenAway.push_back(item);
+        }
+    }
 }
 
 void Form1::pichook_MouseMove(double x)
@@ -128,8 +212,10 @@ void Form1::notify(int code)
     if (m_busy)
         return;
     m_busy = true;
-    if (m_tray && trayShowsMenu)
-        m_tray->setContextMenu(nullptr);
+    // Only what opens a box or a menu of its own needs the tray's menu away.
+    const bool opensWindow = code == kLeftDoubleClick || (code == kRightUp && !trayShowsMenu);
+    if (opensWindow)
+        setTrayMenuOffered(false);
     switch (code) {
     case kLeftDoubleClick:
         platform().messageBox(nullptr, QStringLiteral("Hello hello hello"), Platform::Icon::None, kAppTitle);
@@ -141,18 +227,14 @@ void Form1::notify(int code)
     default:
         break;
     }
-    if (m_tray && trayShowsMenu)
-        m_tray->setContextMenu(mnuBar);
+    if (opensWindow)
+        setTrayMenuOffered(true);
     m_busy = false;
 }
 
-void Form1::showMainWindow()
+void Form1::showMainWindow(const QByteArray& activationToken)
 {
-    // A window closed or hidden while maximised comes back maximised.
-    m_finger->setWindowState(m_finger->windowState() & ~Qt::WindowMinimized);
-    m_finger->show();
-    m_finger->raise();
-    m_finger->activateWindow();
+    showWindowInFront(m_finger.get(), activationToken);
 }
 
 void Form1::Form_QueryUnload()

@@ -23,33 +23,33 @@ LinkQuery::LinkQuery(Form1& tray) : m_tray(tray)
     connect(&m_wait, &QTimer::timeout, this, &LinkQuery::typeAndEnter);
 }
 
-void LinkQuery::run(const FingerTarget& target)
+void LinkQuery::run(const FingerTarget& target, const QByteArray& activationToken)
 {
-    m_tray.showMainWindow();
+    m_tray.showMainWindow(activationToken);
     // Typed while a query runs, the Enter would do nothing and the link would be lost.
     m_pending = target;
     typeAndEnter();
 }
 
-void LinkQuery::handOver(const QStringList& arguments)
+void LinkQuery::handOver(const QStringList& arguments, const QByteArray& activationToken)
 {
     // A later start can arrive while this one is still making its windows.
     if (!m_tray.mainWindow()) {
-        QTimer::singleShot(kWaitStepMs, this, [this, arguments] { handOver(arguments); });
+        QTimer::singleShot(kWaitStepMs, this, [this, arguments, activationToken] { handOver(arguments, activationToken); });
         return;
     }
     if (arguments.isEmpty()) {
-        m_tray.showMainWindow();
+        m_tray.showMainWindow(activationToken);
         return;
     }
     QString error;
     const std::optional<FingerTarget> target = parseFingerTarget(arguments.first(), &error);
     if (!target) {
-        m_tray.showMainWindow();
+        m_tray.showMainWindow(activationToken);
         reportBadLink(error, m_tray.mainWindow());
         return;
     }
-    run(*target);
+    run(*target, activationToken);
 }
 
 void LinkQuery::typeAndEnter()

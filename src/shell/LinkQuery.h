@@ -23,9 +23,10 @@ public:
     explicit LinkQuery(Form1& tray);
 
     // Shows the window; the query follows once no other query runs.
-    void run(const FingerTarget& target);
-    // A later start's arguments: a link to run, or nothing (only show the window).
-    void handOver(const QStringList& arguments);
+    void run(const FingerTarget& target, const QByteArray& activationToken = {});
+    // A later start's arguments: a link to run, or nothing (only show the
+    // window), with the token that lets the window come to the front.
+    void handOver(const QStringList& arguments, const QByteArray& activationToken = {});
 
 private:
     void typeAndEnter();

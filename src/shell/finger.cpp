@@ -6,6 +6,7 @@
 #include "reply/FramePacer.h"
 #include "app/Platform.h"
 #include "app/ProgramIcon.h"
+#include "app/WindowFront.h"
 #include "reply/ReplyBox.h"
 #include "app/StatusLine.h"
 #include "app/Text.h"
@@ -29,6 +30,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -246,6 +248,19 @@ void finger::Form_Load()
     // The host box comes first among the children; the user box must still take the focus first.
     Text3->setFocus();
     show();
+    // On Wayland the window's own decoration minimises by a request that no
+    // state change of the window follows: the request is all there is to see.
+    if (QWindow* handle = windowHandle(); handle && onWayland()) {
+        connect(handle, &QWindow::windowStateChanged, this, [this, handle](Qt::WindowState state) {
+            if (state != Qt::WindowMinimized || !canHideToTray)
+                return;
+            QTimer::singleShot(0, this, [this, handle] {
+                setWindowState(Qt::WindowNoState);
+                handle->setWindowState(Qt::WindowNoState);
+                hide();
+            });
+        });
+    }
 }
 
 void finger::appendLine(const QString& line)

@@ -87,6 +87,29 @@ private slots:
         }
     }
 
+    // Panels that start after the program, or restart: the tray is used once it is there, and only then.
+    void trayComingLaterIsUsedUntilItGoes()
+    {
+        stopProgram();
+        m_desktop->stopXEmbedTray();
+        QTRY_VERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        m_program = TestSupport::startProgramOnTray();
+        finger& w = window();
+        QVERIFY(w.isVisible());
+        QVERIFY2(m_desktop->startXEmbedTray(), qPrintable(m_desktop->whyNot()));
+        QTRY_VERIFY(w.canHideToTray);
+        QVERIFY(!w.close());
+        QVERIFY(!w.isVisible());
+        tray().mnufinger->trigger();
+        QTRY_COMPARE(mapState(windowId()), QString("IsViewable"));
+        m_desktop->stopXEmbedTray();
+        QTRY_VERIFY(!w.canHideToTray);
+        // Without a tray closing ends the program, as nothing could bring the window back.
+        w.close();
+        QTRY_COMPARE(m_program->quitCalls, 1);
+        QVERIFY2(m_desktop->startXEmbedTray(), qPrintable(m_desktop->whyNot()));
+    }
+
     void altFOpensTheFileMenuEveryTime()
     {
         finger& w = window();

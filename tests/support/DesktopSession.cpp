@@ -3,6 +3,7 @@
 #include "TestMain.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QProcess>
@@ -133,10 +134,12 @@ struct DesktopSession::Child
 
 DesktopSession::DesktopSession(const Options& options)
 {
-    QStringList tools{QStringLiteral("Xvfb"), QStringLiteral("xprop"), QStringLiteral("xwininfo")};
-    if (options.windowManager)
+    QStringList tools = options.wayland ? QStringList{QStringLiteral("sway"), QStringLiteral("swaymsg")}
+                                        : QStringList{QStringLiteral("Xvfb"), QStringLiteral("xprop"),
+                                                      QStringLiteral("xwininfo")};
+    if (options.windowManager && !options.wayland)
         tools << QStringLiteral("openbox");
-    if (options.tray)
+    if (options.tray && !options.wayland)
         tools << QStringLiteral("trayer");
     if (options.dbus)
         tools << QStringLiteral("dbus-daemon");
@@ -144,29 +147,77 @@ DesktopSession::DesktopSession(const Options& options)
         m_whyNot = missing + QStringLiteral(" is not installed (scripts/install-deps.sh --tests installs it)");
         return;
     }
-    if (!startXvfb(options.screen))
+    if (options.wayland) {
+        if (!startSway(options.screen))
+            return;
+    } else if (!startXvfb(options.screen)) {
         return;
+    }
     if (options.dbus && !startDbus())
+        return;
+    if (options.wayland)
         return;
     if (options.windowManager
         && (!startChild({QStringLiteral("openbox"), QStringLiteral("--sm-disable")}, "openbox")
             || !waitUntil({QStringLiteral("xprop"), QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")},
                           "window id", "openbox")))
         return;
-    if (options.tray
-        && (!startChild({QStringLiteral("trayer"), QStringLiteral("--edge"), QStringLiteral("bottom"),
-                         QStringLiteral("--align"), QStringLiteral("right"), QStringLiteral("--widthtype"),
-                         QStringLiteral("request"), QStringLiteral("--height"), QStringLiteral("24")},
-                        "trayer")
-            || !waitUntil({QStringLiteral("xwininfo"), QStringLiteral("-root"), QStringLiteral("-tree")}, "\"Trayer\"",
-                          "trayer")))
+    if (options.tray && !startXEmbedTray())
         return;
+}
+
+bool DesktopSession::startXEmbedTray()
+{
+    if (!startChild({QStringLiteral("trayer"), QStringLiteral("--edge"), QStringLiteral("bottom"),
+                     QStringLiteral("--align"), QStringLiteral("right"), QStringLiteral("--widthtype"),
+                     QStringLiteral("request"), QStringLiteral("--height"), QStringLiteral("24")},
+                    "trayer"))
+        return false;
+    m_xembedTray = m_children.back().get();
+    return waitUntil({QStringLiteral("xwininfo"), QStringLiteral("-root"), QStringLiteral("-tree")}, "\"Trayer\"",
+                     "trayer");
+}
+
+void DesktopSession::stopXEmbedTray()
+{
+    stopChild(std::exchange(m_xembedTray, nullptr));
+}
+
+bool DesktopSession::startStatusNotifierWatcher(const QString& processName)
+{
+    QStringList command{QStringLiteral(SNI_WATCHER_BINARY)};
+    if (!processName.isEmpty())
+        command << QStringLiteral("--comm") << processName;
+    QByteArray ready;
+    const bool started = startChild(command, "the status-notifier watcher", &ready);
+    m_watcher = m_children.back().get();
+    return started;
+}
+
+void DesktopSession::stopStatusNotifierWatcher()
+{
+    stopChild(std::exchange(m_watcher, nullptr));
+}
+
+bool DesktopSession::newestChildEnded(QString* output) const
+{
+    *output = m_children.back()->output();
+    return m_children.back()->hasExited();
+}
+
+void DesktopSession::stopChild(Child* child)
+{
+    const auto at = std::find_if(m_children.begin(), m_children.end(), [child](const auto& c) { return c.get() == child; });
+    if (child && at != m_children.end())
+        m_children.erase(at);
 }
 
 DesktopSession::~DesktopSession()
 {
     while (!m_children.empty())
         m_children.pop_back();
+    if (!m_swayFolder.isEmpty())
+        QDir(m_swayFolder).removeRecursively();
 }
 
 QString DesktopSession::missingTool(const QStringList& tools)
@@ -202,7 +253,8 @@ bool DesktopSession::startDbus()
     return true;
 }
 
-bool DesktopSession::startChild(const QStringList& command, const char* what, QByteArray* report)
+bool DesktopSession::startChild(const QStringList& command, const char* what, QByteArray* report,
+                                const QProcessEnvironment* env)
 {
     int pipeFds[2] = {-1, -1};
     if (report && ::pipe2(pipeFds, O_CLOEXEC) != 0) {
@@ -212,8 +264,9 @@ bool DesktopSession::startChild(const QStringList& command, const char* what, QB
     auto child = std::make_unique<Child>();
     const int log = child->log;
     // A child that reports (a display number, a bus address) writes one line to fd 3.
-    child->pid = report ? spawn(command, environment(), {{pipeFds[1], 3}, {log, STDOUT_FILENO}, {log, STDERR_FILENO}})
-                        : spawn(command, environment(), {{log, STDOUT_FILENO}, {log, STDERR_FILENO}});
+    const QProcessEnvironment childEnv = env ? *env : environment();
+    child->pid = report ? spawn(command, childEnv, {{pipeFds[1], 3}, {log, STDOUT_FILENO}, {log, STDERR_FILENO}})
+                        : spawn(command, childEnv, {{log, STDOUT_FILENO}, {log, STDERR_FILENO}});
     bool started = child->pid > 0;
     if (report) {
         ::close(pipeFds[1]);
@@ -269,11 +322,18 @@ bool DesktopSession::waitUntil(const QStringList& command, const QByteArray& nee
 QProcessEnvironment DesktopSession::environment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), m_display);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    if (isWayland()) {
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), m_waylandDisplay);
+        env.insert(QStringLiteral("SWAYSOCK"), m_swaySocket);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+        env.remove(QStringLiteral("DISPLAY"));
+    } else {
+        env.insert(QStringLiteral("DISPLAY"), m_display);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    }
     // The user's own cookie file has nothing for this display.
     env.remove(QStringLiteral("XAUTHORITY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     if (!m_dbusAddress.isEmpty())
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_dbusAddress);
     return env;
@@ -281,10 +341,17 @@ QProcessEnvironment DesktopSession::environment() const
 
 void DesktopSession::useInThisProcess() const
 {
-    qputenv("DISPLAY", m_display.toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", "xcb");
+    if (isWayland()) {
+        qputenv("WAYLAND_DISPLAY", m_waylandDisplay.toLocal8Bit());
+        qputenv("SWAYSOCK", m_swaySocket.toLocal8Bit());
+        qputenv("QT_QPA_PLATFORM", "wayland");
+        qunsetenv("DISPLAY");
+    } else {
+        qputenv("DISPLAY", m_display.toLocal8Bit());
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        qunsetenv("WAYLAND_DISPLAY");
+    }
     qunsetenv("XAUTHORITY");
-    qunsetenv("WAYLAND_DISPLAY");
     if (!m_dbusAddress.isEmpty())
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_dbusAddress.toLocal8Bit());
 }

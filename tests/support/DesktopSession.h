@@ -22,6 +22,8 @@ public:
         bool windowManager = true; // openbox
         bool tray = false; // trayer, a system tray with the XEmbed protocol
         bool dbus = false; // a private session bus
+        // sway on the headless back end instead of Xvfb (and no window manager or XEmbed tray)
+        bool wayland = false;
         QSize screen = QSize(1024, 768);
     };
 
@@ -36,11 +38,23 @@ public:
     QString whyNot() const { return m_whyNot; }
 
     QString display() const { return m_display; }
+    bool isWayland() const { return !m_waylandDisplay.isEmpty(); }
+    // The compositor's socket, an absolute path, and its control socket for swaymsg.
+    QString waylandDisplay() const { return m_waylandDisplay; }
+    QString swaySocket() const { return m_swaySocket; }
     QString dbusAddress() const { return m_dbusAddress; }
     // The environment of a child program that should run on this desktop (Qt on xcb).
     QProcessEnvironment environment() const;
     // Points this process at the desktop, before its application object exists.
     void useInThisProcess() const;
+
+    // A tray comes or goes while the test runs: the XEmbed tray (trayer), or the
+    // tests' own status-notifier watcher on the session bus, under a process
+    // name of the test's choice. False (whyNot() says why) when it cannot start.
+    bool startXEmbedTray();
+    void stopXEmbedTray();
+    bool startStatusNotifierWatcher(const QString& processName = {});
+    void stopStatusNotifierWatcher();
 
     // The first of these tools not found on PATH, or an empty string.
     static QString missingTool(const QStringList& tools);
@@ -53,9 +67,15 @@ public:
 private:
     struct Child;
     bool startXvfb(const QSize& screen);
+    bool startSway(const QSize& screen);
+    void stopChild(Child* child);
+    // Whether the child started last has ended; output: the end of what it printed.
+    bool newestChildEnded(QString* output) const;
     bool startDbus();
     // report: where a child that reports a line on fd 3 puts it.
-    bool startChild(const QStringList& command, const char* what, QByteArray* report = nullptr);
+    // env: its environment when not this desktop's.
+    bool startChild(const QStringList& command, const char* what, QByteArray* report = nullptr,
+                    const QProcessEnvironment* env = nullptr);
     // Runs a tool to its end without the event loop (before the application exists).
     QByteArray probe(const QStringList& command) const;
     bool waitUntil(const QStringList& command, const QByteArray& needle, const char* what);
@@ -63,6 +83,11 @@ private:
     QString m_whyNot;
     QString m_display;
     QString m_dbusAddress;
+    QString m_waylandDisplay;
+    QString m_swaySocket;
+    QString m_swayFolder;
+    Child* m_xembedTray = nullptr;
+    Child* m_watcher = nullptr;
     std::vector<std::unique_ptr<Child>> m_children;
 };
 

@@ -17,7 +17,17 @@ std::unique_ptr<Program> startProgram(const RuntimeConfig& config, bool trayAvai
     Program* raw = program.get();
     program->tray->quit = [raw] { ++raw->quitCalls; };
     program->tray->Form_Load();
-    program->window().canHideToTray = trayAvailable;
+    program->tray->setTrayPresent(trayAvailable);
+    return program;
+}
+
+std::unique_ptr<Program> startProgramOnTray(const RuntimeConfig& config)
+{
+    auto program = std::make_unique<Program>();
+    program->tray = std::make_unique<Form1>(config);
+    Program* raw = program.get();
+    program->tray->quit = [raw] { ++raw->quitCalls; };
+    program->tray->Form_Load();
     return program;
 }
 } // namespace TestSupport

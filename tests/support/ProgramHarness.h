@@ -21,4 +21,7 @@ struct Program
 
 // trayAvailable: whether closing and minimising may hide the main window.
 std::unique_ptr<Program> startProgram(const RuntimeConfig& config = testConfig(), bool trayAvailable = true);
+// As the program starts for real: it looks for the session's tray itself,
+// which shows the icon's menu by itself.
+std::unique_ptr<Program> startProgramOnTray(const RuntimeConfig& config = testConfig());
 } // namespace TestSupport
