@@ -4,6 +4,7 @@
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/Twips.h"
+#include "shell/LinkQuery.h"
 #include "shell/finger.h"
 #include "contact/Contact.h"
 #include "server/FingerService.h"
@@ -37,7 +38,7 @@ void onTerminationSignal(int)
 } // namespace
 
 Form1::Form1(const RuntimeConfig& config, QWidget* parent)
-    : QWidget(parent), quit([] { QCoreApplication::quit(); }), m_config(config)
+    : QWidget(parent), quit([] { QCoreApplication::quit(); }), m_config(config), m_links(std::make_unique<LinkQuery>(*this))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kAppTitle);
@@ -112,6 +113,8 @@ void Form1::Form_Load()
     // Without a tray nothing could show a hidden window again.
     m_finger->canHideToTray = QSystemTrayIcon::isSystemTrayAvailable();
     connect(m_finger.get(), &finger::exitWanted, this, &Form1::Form_QueryUnload);
+    connect(m_finger.get(), &finger::fingerLinkWanted, m_links.get(),
+            [this](const QString& link) { m_links->handOver({link}); });
 
     hide();
     m_finger->Form_Load();
