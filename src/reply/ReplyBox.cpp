@@ -350,8 +350,12 @@ void ReplyBox::keyPressEvent(QKeyEvent* event)
 
 void ReplyBox::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::RightButton)
+    if (event->button() == Qt::RightButton) {
+        // The menu itself comes with the context menu event that follows.
         rightPress(event->position().toPoint());
+        event->accept();
+        return;
+    }
     if (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ControlModifier)) {
         // Ctrl+click follows a link; a plain click still places the caret.
         if (const ReplyLinks::Link link = linkAtPoint(event->position().toPoint()); !link.target.isEmpty()) {
@@ -385,6 +389,10 @@ void ReplyBox::mouseMoveEvent(QMouseEvent* event)
 
 void ReplyBox::mouseReleaseEvent(QMouseEvent* event)
 {
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
     if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mouseReleaseEvent(event);
         return;
