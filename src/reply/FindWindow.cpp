@@ -22,9 +22,10 @@ FindWindow::FindWindow(ReplyFinder& finder, QWidget* owner) : QDialog(owner), m_
 {
     setObjectName(QStringLiteral("FindWindow"));
     setWindowTitle(tr("Find"));
+    // A dialog of the main window, not a tool window: it stays over it, and
+    // the main window's own keys (Escape stops a query) do not reach into it.
     setModal(false);
-    // A tool window of the main window: it stays over it, never in the task bar.
-    setWindowFlag(Qt::Tool);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
     auto* label = new QLabel(tr("Find what:"), this);
     findWhat = new QLineEdit(this);
@@ -96,11 +97,17 @@ void FindWindow::showBeside()
 
 QPoint FindWindow::placeBeside(const QRect& owner, const QSize& size, const QRect& screen)
 {
-    QPoint at(owner.right() + 1 + kGap, owner.top());
-    if (at.x() + size.width() - 1 > screen.right())
-        at.setX(owner.left() - kGap - size.width());
-    if (at.x() < screen.left())
-        at = QPoint(owner.right() - size.width() - 2 * kGap, owner.top() + 4 * kGap);
+    // Beside, then below or above, so the match it selects stays in sight.
+    const QPoint tries[] = {{owner.right() + 1 + kGap, owner.top()},
+                            {owner.left() - kGap - size.width(), owner.top()},
+                            {owner.right() + 1 - size.width(), owner.bottom() + 1 + kGap},
+                            {owner.right() + 1 - size.width(), owner.top() - kGap - size.height()}};
+    for (const QPoint& at : tries) {
+        if (screen.contains(QRect(at, size)))
+            return at;
+    }
+    // No room outside: over the owner's top right corner, on the screen.
+    QPoint at(owner.right() - size.width() - 2 * kGap, owner.top() + 4 * kGap);
     at.setX(std::clamp(at.x(), screen.left(), std::max(screen.left(), screen.right() + 1 - size.width())));
     at.setY(std::clamp(at.y(), screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height())));
     return at;

@@ -23,7 +23,7 @@ public:
     void showBeside();
 
     // Where a window of this size goes: right of the owner's frame, else left
-    // of it, else over its top right corner; always on the screen.
+    // of it, below or above it, else over its top right corner; always on the screen.
     static QPoint placeBeside(const QRect& owner, const QSize& size, const QRect& screen);
 
     QLineEdit* findWhat;

@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -65,9 +66,14 @@ void ReplyBox::setUpReader()
     connect(windowKey(this, {QKeySequence(Qt::SHIFT | Qt::Key_F3)}), &QAction::triggered, this,
             [this] { findAgain(true); });
     // However the keyboard types plus: Shift+= on a US layout, or the keypad.
-    connect(windowKey(this, {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Plus),
-                             QKeySequence(Qt::CTRL | Qt::Key_Equal), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Equal)}),
-            &QAction::triggered, this, &ReplyBox::zoomIn);
+    // One press can match several of these at once, which Qt calls ambiguous
+    // and hands to one of them: each zooms either way.
+    for (const QKeyCombination plus : {Qt::CTRL | Qt::Key_Plus, Qt::CTRL | Qt::SHIFT | Qt::Key_Plus,
+                                       Qt::CTRL | Qt::Key_Equal, Qt::CTRL | Qt::SHIFT | Qt::Key_Equal}) {
+        auto* key = new QShortcut(QKeySequence(plus), this, nullptr, nullptr, Qt::WindowShortcut);
+        connect(key, &QShortcut::activated, this, &ReplyBox::zoomIn);
+        connect(key, &QShortcut::activatedAmbiguously, this, &ReplyBox::zoomIn);
+    }
     connect(windowKey(this, {QKeySequence(Qt::CTRL | Qt::Key_Minus)}), &QAction::triggered, this, &ReplyBox::zoomOut);
     connect(windowKey(this, {QKeySequence(Qt::CTRL | Qt::Key_0)}), &QAction::triggered, this, &ReplyBox::resetZoom);
 }

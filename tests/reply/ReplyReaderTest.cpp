@@ -250,10 +250,11 @@ private slots:
     {
         QTest::addColumn<QRect>("owner");
         QTest::addColumn<QPoint>("expected");
-        const QRect screen(0, 0, 1024, 768);
         QTest::newRow("room on the right") << QRect(100, 100, 500, 400) << QPoint(608, 100);
         QTest::newRow("room on the left only") << QRect(500, 100, 500, 400) << QPoint(192, 100);
-        QTest::newRow("no room beside") << QRect(0, 100, 1024, 400) << QPoint(1023 - 300 - 16, 132);
+        QTest::newRow("room below only") << QRect(0, 100, 1024, 400) << QPoint(1024 - 300, 508);
+        QTest::newRow("room above only") << QRect(0, 300, 1024, 460) << QPoint(1024 - 300, 300 - 8 - 120);
+        QTest::newRow("no room outside") << QRect(0, 0, 1024, 768) << QPoint(1023 - 300 - 16, 32);
     }
     void findWindowGoesBesideItsOwner()
     {
