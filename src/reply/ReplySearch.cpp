@@ -6,11 +6,41 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
+
+namespace {
+uchar foldAscii(uchar c)
+{
+    return c >= 'A' && c <= 'Z' ? uchar(c + ('a' - 'A')) : c;
+}
+
+bool isAscii(const char* d, qsizetype from, qsizetype to)
+{
+    qsizetype p = from;
+    for (; p + 8 <= to; p += 8) {
+        quint64 word;
+        std::memcpy(&word, d + p, 8);
+        if (word & 0x8080808080808080ULL)
+            return false;
+    }
+    for (; p < to; ++p) {
+        if (uchar(d[p]) >= 0x80)
+            return false;
+    }
+    return true;
+}
+} // namespace
 
 ReplySearch::ReplySearch(const ReplyText& text, Options options, qsizetype start)
     : m_text(text), m_options(std::move(options)), m_end(text.length())
 {
     m_start = text.characterStart(std::clamp<qsizetype>(start, 0, m_end));
+    m_asciiWhat = true;
+    for (const QChar c : m_options.what)
+        m_asciiWhat = m_asciiWhat && c.unicode() < 0x80;
+    if (m_asciiWhat)
+        m_whatBytes = m_options.what.toLatin1();
     if (m_options.what.isEmpty()) {
         m_state = State::NotFound;
         return;
@@ -63,6 +93,11 @@ bool ReplySearch::nextPass()
 // stretch, since the stretch runs on past startsTo by the longest a match can be.
 bool ReplySearch::matchIn(qsizetype decodeFrom, qsizetype decodeTo, qsizetype startsFrom, qsizetype startsTo)
 {
+    // ASCII reads the same in every decoding, so an ASCII word in ASCII text
+    // is looked for in the bytes themselves, without making the text.
+    const char* d = m_text.data().constData();
+    if (m_asciiWhat && isAscii(d, decodeFrom, decodeTo))
+        return asciiMatchIn(decodeFrom, decodeTo, startsFrom, startsTo);
     const ShownText shown(m_text, decodeFrom, decodeTo);
     const Qt::CaseSensitivity cs = m_options.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
     const QString& haystack = shown.text();
@@ -92,6 +127,36 @@ bool ReplySearch::matchIn(qsizetype decodeFrom, qsizetype decodeTo, qsizetype st
         }
     }
     return false;
+}
+
+bool ReplySearch::asciiMatchIn(qsizetype from, qsizetype to, qsizetype startsFrom, qsizetype startsTo)
+{
+    const char* d = m_text.data().constData();
+    const char* first = d + from;
+    const char* last = d + to;
+    const auto hash = [](char c) { return std::hash<uchar>()(foldAscii(uchar(c))); };
+    const auto same = [](char a, char b) { return foldAscii(uchar(a)) == foldAscii(uchar(b)); };
+    const std::boyer_moore_horspool_searcher exact(m_whatBytes.cbegin(), m_whatBytes.cend());
+    const std::boyer_moore_horspool_searcher anyCase(m_whatBytes.cbegin(), m_whatBytes.cend(), hash, same);
+    const auto search = [&](const char* at) {
+        return m_options.matchCase ? std::search(at, last, exact) : std::search(at, last, anyCase);
+    };
+    qsizetype found = -1;
+    for (const char* hit = search(first); hit != last; hit = search(hit + 1)) {
+        const qsizetype at = hit - d;
+        if (at >= startsTo)
+            break;
+        if (at >= startsFrom) {
+            found = at;
+            if (!m_options.backward)
+                break;
+        }
+    }
+    if (found < 0)
+        return false;
+    m_matchFrom = found;
+    m_matchTo = found + m_whatBytes.size();
+    return true;
 }
 
 bool ReplySearch::forwardSlice(qsizetype bytes)

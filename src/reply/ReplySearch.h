@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 class ReplyText;
@@ -48,9 +49,12 @@ private:
     bool backwardSlice(qsizetype bytes);
     bool nextPass();
     bool matchIn(qsizetype decodeFrom, qsizetype decodeTo, qsizetype startsFrom, qsizetype startsTo);
+    bool asciiMatchIn(qsizetype from, qsizetype to, qsizetype startsFrom, qsizetype startsTo);
 
     const ReplyText& m_text;
     Options m_options;
+    bool m_asciiWhat = false;
+    QByteArray m_whatBytes; // the word as bytes, when it is ASCII
     qsizetype m_start;
     qsizetype m_end; // the text's length when the search began: later lines wait for the next search
     // The pass under way: match starts in [m_low, m_high); m_cursor is where the next slice begins.

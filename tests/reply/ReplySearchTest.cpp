@@ -37,6 +37,7 @@ private slots:
         QTest::newRow("never across a line end") << lines << "beta alpha" << false << false << qsizetype(0) << qsizetype(-1) << qsizetype(-1) << false;
         QTest::newRow("UTF-8 letters, any case") << QByteArray("x Zo\xc3\xab ZO\xc3\x8b") << QString::fromUtf8("zoë") << false << false << qsizetype(0) << qsizetype(2) << qsizetype(6) << false;
         QTest::newRow("UTF-8 letters, match case") << QByteArray("x Zo\xc3\xab ZO\xc3\x8b") << QString::fromUtf8("ZOË") << true << false << qsizetype(0) << qsizetype(7) << qsizetype(11) << false;
+        QTest::newRow("ASCII word in UTF-8 text") << QByteArray("Zo\xc3\xab Brandt") << "brandt" << false << false << qsizetype(0) << qsizetype(5) << qsizetype(11) << false;
         QTest::newRow("a character outside the first plane") << QByteArray("a \xf0\x9f\x98\x80 b") << QString::fromUtf8("😀 b") << true << false << qsizetype(0) << qsizetype(2) << qsizetype(8) << false;
         QTest::newRow("control symbols hold no letters") << QByteArray("a\x01" "b \x1b[0m") << "01" << false << false << qsizetype(0) << qsizetype(-1) << qsizetype(-1) << false;
         QTest::newRow("Latin-1 reply") << QByteArray("caf\xe9 CAF\xc9") << QString::fromLatin1("CAF\xc9") << true << false << qsizetype(0) << qsizetype(5) << qsizetype(9) << false;
