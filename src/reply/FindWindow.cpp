@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -70,6 +71,14 @@ FindWindow::FindWindow(ReplyFinder& finder, QWidget* owner) : QDialog(owner), m_
     connect(findWhat, &QLineEdit::textChanged, this, [this](const QString& text) { findNext->setEnabled(!text.isEmpty()); });
     connect(findNext, &QPushButton::clicked, this, &FindWindow::findNextClicked);
     connect(cancel, &QPushButton::clicked, this, &FindWindow::reject);
+    // F3 and Shift+F3 go on finding here too, as from the main window.
+    for (const bool backward : {false, true}) {
+        auto* again = new QShortcut(backward ? QKeySequence(Qt::SHIFT | Qt::Key_F3) : QKeySequence(Qt::Key_F3), this);
+        connect(again, &QShortcut::activated, this, [this, backward] {
+            if (!findWhat->text().isEmpty())
+                m_finder.find({findWhat->text(), matchCase->isChecked(), backward});
+        });
+    }
 }
 
 void FindWindow::showBeside()

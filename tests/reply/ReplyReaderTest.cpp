@@ -198,7 +198,7 @@ private slots:
 
     void findWindowFindsWithEnterAndRemembers()
     {
-        ReplyBox& box = shownBox("one two three\r\nTwo again\r\n");
+        ReplyBox& box = shownBox("one two three\r\nTwo two\r\n");
         box.setFocus();
         QTest::keyClick(&box, Qt::Key_F, Qt::ControlModifier);
         FindWindow* find = box.findWindow();
@@ -210,6 +210,11 @@ private slots:
         find->matchCase->setChecked(true);
         QTest::keyClick(find->findWhat, Qt::Key_Return);
         QCOMPARE(box.selectedText(), QString("two"));
+        // F3 and Shift+F3 in the window itself, with its case.
+        QTest::keyClick(find->findWhat, Qt::Key_F3);
+        QCOMPARE(box.selStart(), box.lineStart(1) + 4);
+        QTest::keyClick(find->findWhat, Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(box.selStart(), 4);
         QTest::keyClick(find->findWhat, Qt::Key_Escape);
         QVERIFY(!find->isVisible());
 

@@ -96,8 +96,10 @@ private slots:
         // A match at the end of 48 MiB: the window answers between slices, and a stop ends it.
         ReplyBox box;
         QByteArray reply(48 << 20, 'x');
-        for (qsizetype i = 79; i < reply.size(); i += 80)
+        for (qsizetype i = 79; i < reply.size(); i += 80) {
             reply[i] = '\n';
+            reply[i - 1] = '\xe9'; // text to decode, not only bytes to compare
+        }
         reply.replace(reply.size() - 20, 6, "needle");
         box.setData(reply);
 
