@@ -68,7 +68,8 @@ FindWindow::FindWindow(ReplyFinder& finder, QWidget* owner) : QDialog(owner), m_
     all->addLayout(left, 1);
     all->addLayout(buttons);
 
-    connect(findWhat, &QLineEdit::textChanged, this, [this](const QString& text) { findNext->setEnabled(!text.isEmpty()); });
+    connect(findWhat, &QLineEdit::textChanged, this,
+            [this](const QString& text) { findNext->setEnabled(!text.isEmpty()); });
     connect(findNext, &QPushButton::clicked, this, &FindWindow::findNextClicked);
     connect(cancel, &QPushButton::clicked, this, &FindWindow::reject);
     // F3 and Shift+F3 go on finding here too, as from the main window.

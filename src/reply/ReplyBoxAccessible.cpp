@@ -394,7 +394,9 @@ QString ReplyBoxAccessible::attributes(int offset, int* startOffset, int* endOff
             *endOffset = toInt(link.to);
             // The attribute list splits at ':' and ';', so those two are escaped in the target.
             QString target = link.target;
-            target.replace(u'%', QLatin1String("%25")).replace(u':', QLatin1String("%3A")).replace(u';', QLatin1String("%3B"));
+            target.replace(u'%', QLatin1String("%25"))
+                .replace(u':', QLatin1String("%3A"))
+                .replace(u';', QLatin1String("%3B"));
             return QStringLiteral("underline:single;link:") + target + u';';
         }
         if (link.to <= position)

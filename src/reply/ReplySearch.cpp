@@ -103,7 +103,8 @@ bool ReplySearch::matchIn(qsizetype decodeFrom, qsizetype decodeTo, qsizetype st
     const QString& haystack = shown.text();
     const qsizetype units = m_options.what.size();
     if (!m_options.backward) {
-        for (qsizetype k = haystack.indexOf(m_options.what, 0, cs); k >= 0; k = haystack.indexOf(m_options.what, k + 1, cs)) {
+        for (qsizetype k = haystack.indexOf(m_options.what, 0, cs); k >= 0;
+             k = haystack.indexOf(m_options.what, k + 1, cs)) {
             const qsizetype at = shown.positionOf(k);
             if (at >= startsTo)
                 return false;
@@ -215,8 +216,9 @@ QString findStatusText(ReplySearch::State state, bool wrapped, bool backward, co
     if (state == ReplySearch::State::NotFound)
         return QStringLiteral("Cannot find \"%1\"").arg(what);
     if (state == ReplySearch::State::Found && wrapped) {
-        return backward ? QCoreApplication::translate("ReplySearch", "Passed the top of the reply, went on from the end")
-                        : QCoreApplication::translate("ReplySearch", "Passed the end of the reply, went on from the top");
+        if (backward)
+            return QCoreApplication::translate("ReplySearch", "Passed the top of the reply, went on from the end");
+        return QCoreApplication::translate("ReplySearch", "Passed the end of the reply, went on from the top");
     }
     return {};
 }

@@ -38,7 +38,8 @@ void onTerminationSignal(int)
 } // namespace
 
 Form1::Form1(const RuntimeConfig& config, QWidget* parent)
-    : QWidget(parent), quit([] { QCoreApplication::quit(); }), m_config(config), m_links(std::make_unique<LinkQuery>(*this))
+    : QWidget(parent), quit([] { QCoreApplication::quit(); }), m_config(config),
+      m_links(std::make_unique<LinkQuery>(*this))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kAppTitle);
