@@ -43,7 +43,7 @@ int main(int argc, char** argv)
 
     Form1 tray;
     tray.watchTerminationSignals();
-    LinkQuery links(tray);
+    LinkQuery& links = tray.links();
     QObject::connect(&instance, &SingleInstance::argumentsReceived, &links, &LinkQuery::handOver);
     tray.Form_Load();
     if (line.target)

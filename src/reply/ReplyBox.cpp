@@ -49,6 +49,7 @@ ReplyBox::ReplyBox(QWidget* parent) : QAbstractScrollArea(parent)
     viewport()->setCursor(Qt::IBeamCursor);
     updateMetrics();
     updateScrollBars();
+    setUpReader();
 }
 
 ReplyBox::~ReplyBox() = default;
@@ -328,6 +329,16 @@ void ReplyBox::keyPressEvent(QKeyEvent* event)
     case Qt::Key_End:
         moveCaret(control ? length() : lineEnd(line), shift);
         break;
+    case Qt::Key_Menu:
+        openContextMenu(caretMenuPoint(), m_caret);
+        break;
+    case Qt::Key_F10:
+        if (!shift || control) {
+            event->ignore();
+            return;
+        }
+        openContextMenu(caretMenuPoint(), m_caret);
+        break;
     default:
         // Typing never edits the record; Copy and Select All belong to the
         // window's menu, so those keys travel on to it.
@@ -339,6 +350,20 @@ void ReplyBox::keyPressEvent(QKeyEvent* event)
 
 void ReplyBox::mousePressEvent(QMouseEvent* event)
 {
+    if (event->button() == Qt::RightButton) {
+        // The menu itself comes with the context menu event that follows.
+        rightPress(event->position().toPoint());
+        event->accept();
+        return;
+    }
+    if (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ControlModifier)) {
+        // Ctrl+click follows a link; a plain click still places the caret.
+        if (const ReplyLinks::Link link = linkAtPoint(event->position().toPoint()); !link.target.isEmpty()) {
+            emit linkActivated(link.target);
+            event->accept();
+            return;
+        }
+    }
     if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mousePressEvent(event);
         return;
@@ -351,6 +376,8 @@ void ReplyBox::mousePressEvent(QMouseEvent* event)
 void ReplyBox::mouseMoveEvent(QMouseEvent* event)
 {
     if (!m_dragging || !(event->buttons() & Qt::LeftButton)) {
+        if (event->buttons() == Qt::NoButton)
+            showLinkPointer(event->position().toPoint());
         QAbstractScrollArea::mouseMoveEvent(event);
         return;
     }
@@ -362,6 +389,10 @@ void ReplyBox::mouseMoveEvent(QMouseEvent* event)
 
 void ReplyBox::mouseReleaseEvent(QMouseEvent* event)
 {
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
     if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mouseReleaseEvent(event);
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reply/ReplyLinks.h"
 #include "reply/ReplyText.h"
 
 #include <QAbstractScrollArea>
@@ -10,7 +11,11 @@
 #include <unordered_map>
 #include <utility>
 
+class FindWindow;
+class QAction;
+class QMenu;
 class QPainter;
+class ReplyFinder;
 
 // The reply box: a read-only view of a ReplyText (the exact text it was given,
 // every CR, LF and NUL, and its line index) that paints only the lines and
@@ -81,8 +86,39 @@ public:
     // Viewport point of the top left corner of a character cell, relative to the scroll position.
     QPointF cellPosition(qsizetype line, qsizetype column) const;
 
+    // Reading: the context menu, Find, links and zoom (ReplyBoxReader.cpp).
+    // The menu for the state now, opened at a screen point; overLink is the
+    // character position whose link it offers (-1: none).
+    void openContextMenu(const QPoint& globalPos, qsizetype overLink);
+    QMenu* contextMenu() const { return m_menu; }
+    // The link under a viewport point or holding a position (target empty when none).
+    ReplyLinks::Link linkAtPoint(const QPoint& point) const;
+    ReplyLinks::Link linkAtPosition(qsizetype position) const;
+    ReplyFinder& finder() const { return *m_finder; }
+    // The Find window, shown beside the box's window (made on first use).
+    void showFind();
+    FindWindow* findWindow() const { return m_findWindow; }
+    // F3 and Shift+F3: the last search again, or the Find window when there was none.
+    void findAgain(bool backward);
+    void stopSearch();
+    double fontPointSize() const;
+    // Clamped to the zoom range; keeps the line at the top of the view.
+    void setFontPointSize(double points);
+    void zoomIn();
+    void zoomOut();
+    void resetZoom();
+
 signals:
     void selectionChanged();
+    // What the reader asked for, for the window to do: follow a link (Ctrl+click
+    // or Open Link), or Copy and Select All from the context menu, which do
+    // exactly what the window's Edit menu does.
+    void linkActivated(const QString& target);
+    void copyRequested();
+    void selectAllRequested();
+    // A search ended (see ReplyFinder).
+    void searchEnded(bool found, const QString& statusText);
+    void fontPointSizeChanged(double points);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -96,6 +132,8 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     // Space between the viewport's edge and the first line and column.
@@ -118,6 +156,12 @@ private:
     void moveCaret(qsizetype position, bool extend, bool keepGoalColumn = false);
     void setAnchorAndCaret(qsizetype anchor, qsizetype caret);
     void ensureCaretVisible();
+    void setUpReader();
+    void paintLinks(QPainter& painter, qsizetype line, int y, qsizetype firstColumn, qsizetype lastColumn) const;
+    // Right button: a click outside the selection moves the caret there first.
+    void rightPress(const QPoint& point);
+    void showLinkPointer(const QPoint& point);
+    QPoint caretMenuPoint() const;
 
     ReplyText m_text;
     qsizetype m_anchor = 0;
@@ -128,4 +172,15 @@ private:
     int m_ascent = 0;
     bool m_dragging = false;
     mutable std::unordered_map<int, QPixmap> m_symbols; // drawn control symbols, by byte and selection
+    QMenu* m_menu = nullptr;
+    QAction* m_openLink = nullptr;
+    QAction* m_copyLink = nullptr;
+    QAction* m_linkSeparator = nullptr;
+    QAction* m_copy = nullptr;
+    QAction* m_selectAll = nullptr;
+    QAction* m_find = nullptr;
+    QString m_menuLink; // the target the open menu offers
+    ReplyFinder* m_finder = nullptr;
+    FindWindow* m_findWindow = nullptr;
+    int m_wheelZoom = 0; // Ctrl+wheel angle not yet a whole step
 };

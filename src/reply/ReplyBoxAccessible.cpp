@@ -2,6 +2,7 @@
 
 #include "reply/ReplyBox.h"
 #include "reply/ReplyGlyphs.h"
+#include "reply/ReplyLinks.h"
 
 #include <QScrollBar>
 
@@ -372,10 +373,41 @@ QString ReplyBoxAccessible::lineItem(qsizetype offset, Side side, int* startOffs
 
 QString ReplyBoxAccessible::attributes(int offset, int* startOffset, int* endOffset) const
 {
-    // One look for the whole text: no run of its own to report.
-    const bool inside = resolveOffset(offset) >= 0;
-    *startOffset = inside ? 0 : -1;
-    *endOffset = inside ? characterCount() : -1;
+    // One look for the whole text but its links, which come as underlined runs naming their target.
+    const qsizetype position = resolveOffset(offset);
+    if (position < 0) {
+        *startOffset = *endOffset = -1;
+        return {};
+    }
+    const ReplyText& text = box()->model();
+    const qsizetype line = text.lineOf(position);
+    qsizetype from = text.lineStart(line);
+    qsizetype to = line + 1 < text.lineCount() ? text.lineStart(line + 1) : text.length();
+    if (text.lineEnd(line) - from > ReplyLinks::kWholeLine) {
+        // Links in a huge line are looked for around the offset only.
+        from = text.characterStart(std::max(from, position - ReplyLinks::kLongestLink));
+        to = text.characterStart(std::min(to, position + ReplyLinks::kLongestLink));
+    }
+    for (const ReplyLinks::Link& link : ReplyLinks::inLine(text, line, from, to)) {
+        if (link.from <= position && position < link.to) {
+            *startOffset = toInt(link.from);
+            *endOffset = toInt(link.to);
+            // The attribute list splits at ':' and ';', so those two are escaped in the target.
+            QString target = link.target;
+            target.replace(u'%', QLatin1String("%25"))
+                .replace(u':', QLatin1String("%3A"))
+                .replace(u';', QLatin1String("%3B"));
+            return QStringLiteral("underline:single;link:") + target + u';';
+        }
+        if (link.to <= position)
+            from = link.to;
+        else if (link.from > position) {
+            to = link.from;
+            break;
+        }
+    }
+    *startOffset = toInt(from);
+    *endOffset = toInt(std::max(to, position + 1));
     return {};
 }
 

@@ -131,6 +131,7 @@ void ReplyBox::paintLine(QPainter& painter, qsizetype line, int y, qsizetype fir
         }
     }
     flush();
+    paintLinks(painter, line, y, firstColumn, lastColumn);
 }
 
 void ReplyBox::paintEvent(QPaintEvent* event)

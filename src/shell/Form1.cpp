@@ -7,6 +7,7 @@
 #include "app/TrayWatch.h"
 #include "app/Twips.h"
 #include "app/WindowFront.h"
+#include "shell/LinkQuery.h"
 #include "shell/finger.h"
 #include "contact/Contact.h"
 #include "server/FingerService.h"
@@ -49,7 +50,8 @@ void onTerminationSignal(int)
 } // namespace
 
 Form1::Form1(const RuntimeConfig& config, QWidget* parent)
-    : QWidget(parent), quit([] { QCoreApplication::quit(); }), m_config(config)
+    : QWidget(parent), quit([] { QCoreApplication::quit(); }), m_config(config),
+      m_links(std::make_unique<LinkQuery>(*this))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kAppTitle);
@@ -108,6 +110,8 @@ void Form1::Form_Load()
     m_finger = std::make_unique<finger>(m_config);
     setWindowIcon(m_finger->windowIcon());
     connect(m_finger.get(), &finger::exitWanted, this, &Form1::Form_QueryUnload);
+    connect(m_finger.get(), &finger::fingerLinkWanted, m_links.get(),
+            [this](const QString& link) { m_links->handOver({link}); });
     watchTray();
 
     hide();

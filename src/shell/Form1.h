@@ -16,6 +16,7 @@ class QSocketNotifier;
 class QSystemTrayIcon;
 class TrayWatch;
 class finger;
+class LinkQuery;
 
 // The hidden tray form: it owns the tray icon and its menu, starts the main
 // window and ends the program.
@@ -42,6 +43,8 @@ public:
     void notify(int code);
 
     finger* mainWindow() const { return m_finger.get(); }
+    // Runs the queries of finger: links, from the command line, a later start or a reply.
+    LinkQuery& links() const { return *m_links; }
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     QMenu* trayMenu() const { return mnuBar; }
     int lastCode() const { return m_lastCode; }
@@ -86,6 +89,7 @@ private:
 
     RuntimeConfig m_config;
     std::unique_ptr<finger> m_finger;
+    std::unique_ptr<LinkQuery> m_links;
     QSystemTrayIcon* m_tray = nullptr;
     QSocketNotifier* m_signalNotifier = nullptr;
     TrayWatch* m_trayWatch = nullptr;

@@ -8,6 +8,8 @@
 #include "app/ProgramIcon.h"
 #include "app/WindowFront.h"
 #include "reply/ReplyBox.h"
+#include "reply/ReplyLinks.h"
+#include "reply/ReplyZoom.h"
 #include "app/StatusLine.h"
 #include "app/Text.h"
 #include "app/Twips.h"
@@ -83,8 +85,25 @@ void finger::wireHandlers()
     connect(finger_socket, &SocketComponent::LastError, client, &FingerClient::finger_socket_LastError);
     connect(finger_socket, &SocketComponent::Timeout, client, &FingerClient::finger_socket_Timeout);
     // Escape anywhere in the window stops a running query.
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, client,
-            &FingerClient::stopQuery);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, client, &FingerClient::stopQuery);
+    connect(escape, &QShortcut::activated, text1, &ReplyBox::stopSearch);
+
+    // The reply box's context menu copies and selects as the Edit menu does.
+    connect(text1, &ReplyBox::copyRequested, this, &finger::mnuCopy_Click);
+    connect(text1, &ReplyBox::selectAllRequested, this, &finger::mnuSelect_Click);
+    connect(text1, &ReplyBox::linkActivated, this, &finger::openReplyLink);
+    connect(text1, &ReplyBox::searchEnded, this, [this](bool, const QString& status) {
+        // A match found after a "Cannot find" takes that stale word back.
+        if (!status.isEmpty()) {
+            if (m_findStatus.isEmpty() || statusText() != m_findStatus)
+                m_statusBeforeFind = statusText();
+            setStatusText(m_findStatus = status);
+        } else if (!m_findStatus.isEmpty() && statusText() == m_findStatus) {
+            setStatusText(m_statusBeforeFind);
+            m_findStatus.clear();
+        }
+    });
 
     connect(m_service.get(), &FingerService::listenNotice, this, [this](const QString& line) { text1->append(line); });
     connect(m_service.get(), &FingerService::visitorNotice, this, [this](const QString& line) {
@@ -238,6 +257,7 @@ void finger::Form_Load()
     appendLine(QStringLiteral("Starting Finger Server"));
 
     initFinger(m_profile, m_hostTable);
+    ReplyZoom::keepInSettings(*text1);
     m_service->ConfigFingerServer();
     m_client->fillHostBox(m_hostTable);
 
@@ -396,6 +416,21 @@ void finger::mnuSelect_Click()
 {
     text1->setFocus();
     text1->setSelection(0, text1->length());
+}
+
+void finger::openReplyLink(const QString& target)
+{
+    switch (ReplyLinks::kindOf(target)) {
+    case ReplyLinks::Kind::Finger:
+        emit fingerLinkWanted(target);
+        break;
+    case ReplyLinks::Kind::Document:
+        if (platform().LaunchDocument(target) < 32)
+            setStatusText(QStringLiteral("Unable to open ") + target);
+        break;
+    case ReplyLinks::Kind::None:
+        break;
+    }
 }
 
 void finger::mnuHide_Click()

@@ -109,6 +109,9 @@ public:
     void mnuCopy_Click();
     void mnuSelect_Click();
     void mnuHide_Click();
+    // A link followed in the reply box: finger: links run their query here, the
+    // others go to the desktop's handler.
+    void openReplyLink(const QString& target);
 
     // The close request: hides the window unless the program is exiting, in
     // which case the host list is captured and the settings saved.
@@ -117,6 +120,8 @@ public:
 signals:
     // Closing was asked for while no tray can bring the window back.
     void exitWanted();
+    // A finger: link in a reply asks for its query, as the same link on the command line does.
+    void fingerLinkWanted(const QString& link);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -139,4 +144,7 @@ private:
     std::unique_ptr<Contact> m_contact;
     // Controls with a pointer of their own, which the busy pointer covers for a while.
     std::vector<std::pair<QPointer<QWidget>, QCursor>> m_ownCursors;
+    // The status Find last set, and the text it replaced.
+    QString m_findStatus;
+    QString m_statusBeforeFind;
 };

@@ -2,6 +2,8 @@
 #include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
+#include "../client/ClientHarness.h"
+#include "reply/FindWindow.h"
 #include "reply/ReplyBox.h"
 
 #include <QAction>
@@ -9,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -41,6 +44,29 @@ class DesktopTest : public ProgramTest
         const QPointF cell = box->cellPosition(line, column) + QPointF(1, box->lineHeight() / 2.0);
         return box->viewport()->mapToGlobal(cell.toPoint());
     }
+
+    bool click(const QPoint& at, const QStringList& around = {}, const QString& button = QStringLiteral("1"))
+    {
+        QStringList arguments{"mousemove", QString::number(at.x()), QString::number(at.y())};
+        arguments += around.isEmpty() ? QStringList{"click", button} : around;
+        return !tool(QStringLiteral("xdotool"), arguments).isNull();
+    }
+    // The whole screen, for the record, when the run names a folder for it.
+    void screenshot(const QString& name)
+    {
+        const QString folder = qEnvironmentVariable("FQ_SHOTS");
+        if (folder.isEmpty())
+            return;
+        QApplication::processEvents();
+        QGuiApplication::primaryScreen()->grabWindow(0).save(folder + "/readui-" + name + ".png");
+    }
+    static constexpr const char* kProfile =
+        "Login: joe\t\t\tName: Joe Brandt\r\n"
+        "Directory: /home/joe\t\tShell: /bin/bash\r\n"
+        "Plan:\r\n"
+        "  My pages are at https://www.example.org/~joe/ (new).\r\n"
+        "  Mail me: mailto:joe@example.org, or finger://127.0.0.1/zoe\r\n"
+        "  Gopher: gopher://gopher.example.org/1/joe.\r\n";
 
 private slots:
     void initTestCase()
@@ -153,6 +179,96 @@ private slots:
         QVERIFY(key({"ctrl+c"}));
         QTRY_COMPARE(tool("xclip", {"-o", "-selection", "clipboard"}), QByteArray("alpha\nbeta\n"));
         QCOMPARE(w.text1->data(), reply);
+    }
+
+    void rightClickOpensTheMenuAtThePointerAndCopyCopies()
+    {
+        finger& w = window();
+        RecordingPlatform& platform = recordingPlatform();
+        // The real menu, at the place the box asks for, so the window manager shows it.
+        platform.whileMenuUp = [&platform](QMenu* menu) { menu->popup(platform.menuPositions.last()); };
+        w.text1->setData(kProfile);
+        const qsizetype word = w.text1->data().indexOf("Brandt");
+        w.text1->setSelection(word, 6);
+        const QPoint pointer = onScreen(0, w.text1->columnOf(word) + 2);
+        QVERIFY(click(pointer, {}, "3"));
+        QMenu* menu = w.text1->contextMenu();
+        QTRY_VERIFY(menu->isVisible());
+        QVERIFY2((menu->pos() - pointer).manhattanLength() <= 2, "the menu opens at the pointer");
+        QCOMPARE(w.text1->selectedText(), QString("Brandt"));
+        screenshot("context-menu");
+
+        QAction* copy = menu->findChild<QAction*>("copy");
+        QVERIFY(copy && copy->isEnabled());
+        QVERIFY(click(menu->mapToGlobal(menu->actionGeometry(copy).center())));
+        QTRY_VERIFY(!menu->isVisible());
+        QTRY_COMPARE(tool("xclip", {"-o", "-selection", "clipboard"}), QByteArray("Brandt"));
+
+        // The Menu key opens it once, at the caret.
+        w.text1->setFocus();
+        QVERIFY(key({"Menu"}));
+        QTRY_VERIFY(menu->isVisible());
+        QTest::qWait(200);
+        QCOMPARE(platform.menusShown.size(), 2);
+        const QPointF caret = w.text1->cellPosition(w.text1->lineOf(w.text1->caretPosition()),
+                                                    w.text1->columnOf(w.text1->caretPosition()));
+        QCOMPARE(platform.menuPositions.last(),
+                 w.text1->viewport()->mapToGlobal(caret.toPoint() + QPoint(0, w.text1->lineHeight())));
+        QVERIFY(key({"Escape"}));
+        QTRY_VERIFY(!menu->isVisible());
+    }
+
+    void ctrlClickOnAFingerLinkRunsItsQuery()
+    {
+        ScriptedServer server;
+        QVERIFY(server.isListening());
+        finger& w = launch(clientConfig(server.port())).window();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.text1->setData(kProfile);
+        const qsizetype link = w.text1->data().indexOf("finger://");
+        const qsizetype line = w.text1->lineOf(link);
+        QVERIFY(click(onScreen(line, w.text1->columnOf(link) + 4), {"keydown", "ctrl", "click", "1", "keyup", "ctrl"}));
+        QTRY_COMPARE(server.received, QByteArray("zoe\r\n"));
+        QCOMPARE(w.text2->currentText(), QString("127.0.0.1"));
+    }
+
+    void ctrlFThenEnterFindsAWord()
+    {
+        finger& w = window();
+        w.text1->setData(kProfile);
+        w.Text3->setFocus();
+        QVERIFY(key({"ctrl+f"}));
+        QTRY_VERIFY(w.text1->findWindow() && w.text1->findWindow()->isActiveWindow());
+        FindWindow* find = w.text1->findWindow();
+        QVERIFY(!tool("xdotool", {"type", "--delay", "20", "gopher"}).isNull());
+        QTRY_COMPARE(find->findWhat->text(), QString("gopher"));
+        QVERIFY(key({"Return"}));
+        QTRY_COMPARE(w.text1->selectedText(), QString("Gopher"));
+        // Beside the main window where the screen has room, here below it.
+        QVERIFY(w.screen()->availableGeometry().contains(find->frameGeometry()));
+        QVERIFY(!find->frameGeometry().intersects(w.frameGeometry()));
+        screenshot("find-window");
+        QVERIFY(key({"Escape"}));
+        QTRY_VERIFY(!find->isVisible());
+    }
+
+    void zoomedReplyKeepsItsTopLine()
+    {
+        finger& w = window();
+        w.text1->setData(QByteArray(kProfile).repeated(20));
+        w.text1->verticalScrollBar()->setValue(6);
+        // Plus as a US keyboard types it, and from the keypad.
+        QVERIFY(key({"ctrl+shift+equal"}));
+        QTRY_COMPARE(w.text1->fontPointSize(), 12.0);
+        QVERIFY(key({"ctrl+KP_Add"}));
+        QTRY_COMPARE(w.text1->fontPointSize(), 14.0);
+        QVERIFY(key({"ctrl+plus"}));
+        QTRY_COMPARE(w.text1->fontPointSize(), 16.0);
+        QCOMPARE(w.text1->firstVisibleLine(), 6);
+        screenshot("zoomed-reply");
+        QVERIFY(key({"ctrl+0"}));
+        QTRY_COMPARE(w.text1->fontPointSize(), 11.25);
     }
 };
 

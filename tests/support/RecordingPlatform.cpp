@@ -23,9 +23,10 @@ Platform::SaveResult RecordingPlatform::saveFileName(QWidget*, const QString& pr
     return saveResults.isEmpty() ? SaveResult{} : saveResults.takeFirst();
 }
 
-QAction* RecordingPlatform::popupMenu(QMenu* menu, const QPoint&)
+QAction* RecordingPlatform::popupMenu(QMenu* menu, const QPoint& at)
 {
     menusShown.append(menu);
+    menuPositions.append(at);
     if (whileMenuUp)
         whileMenuUp(menu);
     if (menuPicks.isEmpty())

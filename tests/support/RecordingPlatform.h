@@ -32,6 +32,7 @@ public:
 
     // Pop-up menus: the menus shown, and the caption of the item to pick (none when empty).
     QList<QMenu*> menusShown;
+    QList<QPoint> menuPositions; // where each was asked to open, in screen coordinates
     QStringList menuPicks;
     std::function<void(QMenu*)> whileMenuUp;
 
