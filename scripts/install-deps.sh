@@ -3,7 +3,8 @@
 # skipping the whole step when everything is already there.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev libqt6svg6 fonts-liberation)
+# libcap2-bin: setcap, so ./run.sh can let the built program listen on port 79.
+packages=(cmake ninja-build g++ qt6-base-dev libqt6svg6 fonts-liberation libcap2-bin)
 if [[ "${1:-}" == "--tests" ]]; then
     packages+=(poppler-utils finger fingerd socat python3-aiosmtpd)
     # A real desktop for the tests that need one: X server, window manager, tray,
@@ -11,9 +12,9 @@ if [[ "${1:-}" == "--tests" ]]; then
     # and the validators of the installed desktop files.
     packages+=(xvfb xauth x11-utils openbox trayer xdotool xclip dbus-x11
                cups printer-driver-cups-pdf at-spi2-core python3-pyatspi xdg-utils
-               desktop-file-utils appstream libcap2-bin)
-    # The Debian package test: cpack's library scan (dpkg-shlibdeps) and its file check.
-    packages+=(dpkg-dev file)
+               desktop-file-utils appstream)
+    # The Debian package test: cpack's library scan (dpkg-shlibdeps), its file check and lintian.
+    packages+=(dpkg-dev file lintian)
 fi
 
 missing=()
