@@ -598,6 +598,34 @@ private slots:
         QCOMPARE(visitorLines(w), 1);
     }
 
+    // Every reason, the ones this machine cannot bring about included, says
+    // what to do in lines the reply box shows whole.
+    void listenFailureLinesFitTheBox_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("errorString");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("in use") << int(SocketError::AddressInUse) << "" << "the port is in use by another program";
+        QTest::newRow("no right") << int(SocketError::PermissionDenied) << ""
+                                  << "binding port 79 needs the cap_net_bind_service capability: install the "
+                                     "package, or run ./run.sh";
+        QTest::newRow("the system's long text") << 10047 << QString(20, u'w').repeated(4).replace("ww", "w w")
+                                                << "(error 10047)";
+    }
+    void listenFailureLinesFitTheBox()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, errorString);
+        QFETCH(QString, said);
+        const QString text = ServerReply::listenFailureLines(RuntimeConfig::kFingerPort, code, errorString, 0);
+        QVERIFY(text.endsWith("\r\n"));
+        const QStringList lines = text.chopped(2).split("\r\n");
+        QCOMPARE(lines.first(), QString("Finger Server could not listen on port 79:"));
+        for (const QString& line : lines)
+            QVERIFY2(line.size() <= ServerReply::kNoticeColumns, qPrintable(line));
+        QVERIFY2(lines.mid(1).join(' ').contains(said), qPrintable(text));
+    }
+
     void failedListenIsReported_data()
     {
         QTest::addColumn<bool>("portTaken");
