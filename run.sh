@@ -8,4 +8,6 @@ if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}
 fi
 scripts/install-deps.sh
 scripts/build.sh finger-quobix
+# A new build is a new file without the capability, so this asks again after each one that changed it.
+scripts/grant-port79.sh build/finger-quobix
 exec build/finger-quobix "$@"

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 # qt6-wayland: a Wayland session runs the program natively, not through XWayland.
-packages=(cmake ninja-build g++ qt6-base-dev libqt6svg6 fonts-liberation qt6-wayland)
+# libcap2-bin: setcap, so ./run.sh can let the built program listen on port 79.
+packages=(cmake ninja-build g++ qt6-base-dev libqt6svg6 fonts-liberation qt6-wayland libcap2-bin)
 if [[ "${1:-}" == "--tests" ]]; then
     packages+=(poppler-utils finger fingerd socat python3-aiosmtpd)
     # A real desktop for the tests that need one: X server, window manager, tray,
@@ -12,12 +13,12 @@ if [[ "${1:-}" == "--tests" ]]; then
     # and the validators of the installed desktop files.
     packages+=(xvfb xauth x11-utils openbox trayer xdotool xclip dbus-x11
                cups printer-driver-cups-pdf at-spi2-core python3-pyatspi xdg-utils
-               desktop-file-utils appstream libcap2-bin)
+               desktop-file-utils appstream)
     # A Wayland session and status-notifier trays: the compositor, keys, selections,
     # screenshots, the session bus and its command-line client.
     packages+=(sway wtype wl-clipboard grim dbus-daemon libglib2.0-bin)
-    # The Debian package test: cpack's library scan (dpkg-shlibdeps) and its file check.
-    packages+=(dpkg-dev file)
+    # The Debian package test: cpack's library scan (dpkg-shlibdeps), its file check and lintian.
+    packages+=(dpkg-dev file lintian)
 fi
 
 missing=()

@@ -26,6 +26,10 @@ struct RuntimeConfig
     // for this long gives its socket to the next one, so connections that
     // never send a query cannot lock real visitors out.
     int serverQueryGraceMs = 100;
+    // A visitor's line waits this long for the visitor's name before it names the address.
+    int visitorNameWaitMs = 2000;
+    // While another program holds the finger port, listening is tried again this often.
+    int listenRetryMs = 30000;
 
     QString smtpHost = kSmtpRelayHost;
     int smtpPort = 25;

@@ -8,6 +8,7 @@
 #include "app/Settings.h"
 #include "app/Text.h"
 #include "client/FingerQuery.h"
+#include "client/FingerTarget.h"
 #include "client/frmhost.h"
 #include "net/SocketComponent.h"
 
@@ -55,7 +56,9 @@ void FingerClient::fillHostBox(const QStringList& table)
 {
     QComboBox* box = m_window.hostBox();
     for (qsizetype n = 0; n < std::min<qsizetype>(table.size(), kHostListSize); ++n) {
-        if (!table.at(n).isEmpty())
+        // A host with a control character could only have been written by
+        // something else; it is never shown or queried.
+        if (!table.at(n).isEmpty() && !hostHasControlCharacter(table.at(n)))
             box->addItem(table.at(n));
     }
     if (box->count() > 0)
@@ -75,7 +78,7 @@ void FingerClient::captureHostBox(QStringList& table)
 void FingerClient::addHost(const QString& host, HostRemoval removal)
 {
     QComboBox* box = m_window.hostBox();
-    if (host.isEmpty())
+    if (host.isEmpty() || hostHasControlCharacter(host))
         return;
     for (int i = 0; i < box->count(); ++i) {
         if (box->itemText(i) == host)
@@ -191,8 +194,15 @@ void FingerClient::startQuery(bool longQuery)
     m_running = true;
     try {
         m_window.replyBox()->clear();
-        m_queryHost = m_window.hostBox()->currentText();
-        m_queryText = FingerQuery::queryText(m_window.userBox()->text(), longQuery);
+        const FingerQuery::BoxTarget target =
+            FingerQuery::boxTarget(m_window.hostBox()->currentText(), m_window.userBox()->text());
+        if (target.host != m_window.hostBox()->currentText()) {
+            // The boxes show what is asked, so the next query asks the same.
+            m_window.hostBox()->setEditText(target.host);
+            m_window.userBox()->setText(target.user);
+        }
+        m_queryHost = target.host;
+        m_queryText = FingerQuery::queryText(target.user, longQuery);
         m_replyBytes = 0;
 
         if (m_queryHost.isEmpty()) {
@@ -205,7 +215,12 @@ void FingerClient::startQuery(bool longQuery)
             return;
         }
 
-        addHost(m_window.hostBox()->currentText(), longQuery ? HostRemoval::SelectThenRemove : HostRemoval::Direct);
+        if (hostHasControlCharacter(m_queryHost)) {
+            endQuery(QStringLiteral("Error trying to connect to ") + visibleControls(m_queryHost));
+            return;
+        }
+
+        addHost(m_queryHost, longQuery ? HostRemoval::SelectThenRemove : HostRemoval::Direct);
 
         // Other handlers may run while pending events are let through; the
         // busy pointer keeps a second query out, the program may be ending

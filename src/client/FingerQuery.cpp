@@ -11,6 +11,14 @@ QString queryText(const QString& userName, bool longQuery)
     return QStringLiteral("/w ") + userName;
 }
 
+BoxTarget boxTarget(const QString& hostBox, const QString& userBox)
+{
+    const qsizetype at = hostBox.lastIndexOf(QLatin1Char('@'));
+    if (!userBox.isEmpty() || at < 0 || hostBox.mid(at + 1).trimmed().isEmpty())
+        return {hostBox, userBox};
+    return {hostBox.mid(at + 1), hostBox.left(at)};
+}
+
 QString queryLine(const QString& queryText)
 {
     return queryText + QStringLiteral("\r\n");

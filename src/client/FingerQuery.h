@@ -13,6 +13,17 @@ namespace FingerQuery {
 // is trimmed.
 QString queryText(const QString& userName, bool longQuery);
 
+// What the host and user boxes ask for. "user@host" in the host box with the
+// user box empty asks for user at host, as on the command line: the last @
+// names the host, so "joe@a@b" asks b to forward to joe@a. With nothing after
+// the @ the text stays the host as typed.
+struct BoxTarget
+{
+    QString host;
+    QString user;
+};
+BoxTarget boxTarget(const QString& hostBox, const QString& userBox);
+
 // The one line the client sends: the query text and CR LF.
 QString queryLine(const QString& queryText);
 

@@ -15,7 +15,7 @@ const QString kForms = QStringLiteral("finger://HOST/USER, finger://HOST, USER@H
 std::optional<FingerTarget> refuse(const QString& argument, const QString& reason, QString* error)
 {
     if (error)
-        *error = QStringLiteral("Cannot finger \"%1\": %2.").arg(argument, reason);
+        *error = QStringLiteral("Cannot finger \"%1\": %2.").arg(visibleControls(argument), reason);
     return std::nullopt;
 }
 
@@ -44,7 +44,7 @@ std::optional<FingerTarget> checkedTarget(const QString& argument, const FingerT
 {
     if (target.host.isEmpty())
         return refuse(argument, QStringLiteral("the host name is missing"), error);
-    if (!isHostName(target.host))
+    if (hostHasControlCharacter(target.host) || !isHostName(target.host))
         return refuse(argument, QStringLiteral("the host name is not valid"), error);
     if (hasControlCharacter(target.user))
         return refuse(argument, QStringLiteral("the user part holds a line break or another control character"),
@@ -69,6 +69,25 @@ std::optional<FingerTarget> parseLink(const QString& argument, QString* error)
     return checkedTarget(argument, {url.host(QUrl::FullyDecoded), user}, error);
 }
 } // namespace
+
+bool hostHasControlCharacter(const QString& host)
+{
+    return std::any_of(host.cbegin(), host.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+QString visibleControls(const QString& text)
+{
+    QString shown = text;
+    for (QChar& c : shown) {
+        if (c.unicode() < 0x20)
+            c = QChar(0x2400 + c.unicode()); // the control pictures: NUL becomes U+2400
+        else if (c.unicode() == 0x7f)
+            c = QChar(0x2421);
+        else if (c.category() == QChar::Other_Control)
+            c = QChar(QChar::ReplacementCharacter);
+    }
+    return shown;
+}
 
 std::optional<FingerTarget> parseFingerTarget(const QString& argument, QString* error)
 {

@@ -21,6 +21,14 @@ struct FingerTarget
 // line, gives no target and a sentence in error.
 std::optional<FingerTarget> parseFingerTarget(const QString& argument, QString* error);
 
+// A host with a control character in it (a pasted NUL, a tab) names no host
+// one could trust: a resolver stops at a NUL, so the socket would reach
+// another host than the one shown and saved.
+bool hostHasControlCharacter(const QString& host);
+// The text with each control character drawn as a visible symbol, for the
+// status line and messages, where a NUL would end the text shown.
+QString visibleControls(const QString& text);
+
 // What the command line asks of a start.
 struct CommandLine
 {

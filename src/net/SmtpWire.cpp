@@ -12,39 +12,60 @@ void SmtpReplyParser::feed(const QByteArray& bytes)
     m_buffer.append(bytes);
 }
 
+void SmtpReplyParser::clear()
+{
+    m_buffer.clear();
+    m_replyStart = m_lineStart = m_scanned = 0;
+    m_reply = SmtpReply();
+}
+
+SmtpReply SmtpReplyParser::takeReply()
+{
+    SmtpReply reply = std::move(m_reply);
+    m_reply = SmtpReply();
+    m_replyStart = m_lineStart;
+    // Drop what was read only once it outweighs what is left, so dropping stays linear too.
+    if (m_replyStart == m_buffer.size() || m_replyStart > m_buffer.size() / 2) {
+        m_buffer.remove(0, m_replyStart);
+        m_lineStart -= m_replyStart;
+        m_scanned = m_lineStart;
+        m_replyStart = 0;
+    }
+    return reply;
+}
+
 std::optional<SmtpReply> SmtpReplyParser::next()
 {
-    SmtpReply reply;
-    qsizetype pos = 0;
     for (;;) {
-        const qsizetype lineEnd = m_buffer.indexOf('\n', pos);
+        const qsizetype lineEnd = m_buffer.indexOf('\n', m_scanned);
         if (lineEnd < 0) {
-            if (m_buffer.size() <= kMaxReplyBytes)
+            m_scanned = m_buffer.size();
+            if (m_buffer.size() - m_replyStart <= kMaxReplyBytes)
                 return std::nullopt;
-            reply.lines.append(QString::fromLatin1(m_buffer.mid(pos)));
-            m_buffer.clear();
-            return reply;
+            m_reply.lines.append(QString::fromLatin1(m_buffer.mid(m_lineStart)));
+            m_reply.valid = false;
+            m_lineStart = m_scanned;
+            return takeReply();
         }
-        QByteArray line = m_buffer.mid(pos, lineEnd - pos);
+        QByteArray line = m_buffer.mid(m_lineStart, lineEnd - m_lineStart);
         if (line.endsWith('\r'))
             line.chop(1);
-        pos = lineEnd + 1;
-        reply.lines.append(QString::fromLatin1(line));
+        m_lineStart = m_scanned = lineEnd + 1;
+        m_reply.lines.append(QString::fromLatin1(line));
 
         const bool wellFormed = line.size() >= 3 && line[0] >= '2' && line[0] <= '5' && isDigit(line[1])
                                 && isDigit(line[2]) && (line.size() == 3 || line[3] == ' ' || line[3] == '-');
         const int code = wellFormed ? line.left(3).toInt() : 0;
-        if (!wellFormed || (reply.code != 0 && code != reply.code) || pos > kMaxReplyBytes) {
-            reply.code = code;
-            reply.valid = false;
-            m_buffer.remove(0, pos);
-            return reply;
+        if (!wellFormed || (m_reply.code != 0 && code != m_reply.code)
+            || m_lineStart - m_replyStart > kMaxReplyBytes) {
+            m_reply.code = code;
+            m_reply.valid = false;
+            return takeReply();
         }
-        reply.code = code;
+        m_reply.code = code;
         if (line.size() == 3 || line[3] == ' ') {
-            reply.valid = true;
-            m_buffer.remove(0, pos);
-            return reply;
+            m_reply.valid = true;
+            return takeReply();
         }
     }
 }

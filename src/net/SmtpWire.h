@@ -34,11 +34,19 @@ public:
     // The next complete reply (valid false when it is malformed), or nothing
     // while the reply is still incomplete.
     std::optional<SmtpReply> next();
-    void clear() { m_buffer.clear(); }
-    bool isEmpty() const { return m_buffer.isEmpty(); }
+    void clear();
+    bool isEmpty() const { return m_replyStart == m_buffer.size(); }
 
 private:
+    SmtpReply takeReply();
+
+    // A reply may arrive a byte at a time: the scan resumes where the last
+    // call stopped, so reading it costs its length once, not its length squared.
     QByteArray m_buffer;
+    qsizetype m_replyStart = 0; // first byte of the reply being read
+    qsizetype m_lineStart = 0; // first byte of the line not yet parsed
+    qsizetype m_scanned = 0; // no line end between m_lineStart and here
+    SmtpReply m_reply; // the lines of the unfinished reply parsed so far
 };
 
 // Turns message data into what goes on the wire between DATA and the final

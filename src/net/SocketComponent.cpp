@@ -562,14 +562,28 @@ void SocketComponent::setWriteData(const QString& data)
     if (!d->socket || !d->connected)
         return;
     const bool part = d->writeCount > 0 && d->writeCount < data.size();
-    const QByteArray bytes = (part ? data.left(d->writeCount) : data).toLatin1();
+    const qint64 count = d->writeCount;
+    d->writeCount = 0;
+    setWriteBytes((part ? data.left(count) : data).toLatin1());
+    d->writeCount = count;
+}
+
+void SocketComponent::setWriteBytes(const QByteArray& data)
+{
+    if (!d->socket || !d->connected)
+        return;
+    const bool part = d->writeCount > 0 && d->writeCount < data.size();
+    const QByteArray bytes = part ? data.left(d->writeCount) : data;
     const qint64 queuedBefore = d->socket->bytesToWrite();
     d->socket->write(bytes);
     d->wroteAny = true;
     // Keep only what the socket may still hold: its queue is the newest bytes written.
     if (d->unsent.size() > queuedBefore)
         d->unsent.remove(0, d->unsent.size() - queuedBefore);
-    d->unsent += bytes;
+    if (d->unsent.isEmpty())
+        d->unsent = bytes; // shared with the caller's buffer
+    else
+        d->unsent += bytes;
 }
 
 void SocketComponent::setReadCount(qint64 count)

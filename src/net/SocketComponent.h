@@ -73,6 +73,9 @@ public:
     // Sends the first WriteCount characters of data (all of it when WriteCount
     // is 0 or more than its length). Dropped when not connected.
     void setWriteData(const QString& data);
+    // The same for bytes already encoded; a buffer that many sockets send
+    // (one reply for every client) is shared, not copied.
+    void setWriteBytes(const QByteArray& bytes);
     void setReadCount(qint64 count);
     // Up to ReadCount bytes of what has arrived (all of it when ReadCount is
     // 0), one character per byte.

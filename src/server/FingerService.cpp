@@ -4,6 +4,7 @@
 #include "app/Settings.h"
 #include "app/WindowFront.h"
 #include "net/SocketComponent.h"
+#include "net/ReverseLookupCache.h"
 #include "server/FingerServerSetup.h"
 #include "server/ServerReply.h"
 
@@ -11,6 +12,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -20,19 +22,40 @@ constexpr int kProtocolTcp = 6;
 constexpr int kResponseUntouched = 1;
 } // namespace
 
-FingerService::FingerService(const SocketOptions& options, Profile& profile, int queryGraceMs)
+FingerService::FingerService(const SocketOptions& options, Profile& profile, int queryGraceMs, int visitorNameWaitMs,
+                             int listenRetryMs, ReverseLookupCache* names)
     : m_options(options)
     , m_queryGraceMs(queryGraceMs)
     , m_profile(profile)
+    , m_names(names ? *names : ReverseLookupCache::shared())
+    , m_visitorNameWaitMs(visitorNameWaitMs)
+    , m_listenRetryMs(listenRetryMs)
 {
     m_clock.start();
     m_graceTimer.setSingleShot(true);
     connect(&m_graceTimer, &QTimer::timeout, this, &FingerService::acceptOnlyWithRoom);
+    m_visitTimer.setSingleShot(true);
+    connect(&m_visitTimer, &QTimer::timeout, this, [this] {
+        const qint64 now = m_clock.elapsed();
+        for (Visit& visit : m_visits) {
+            if (visit.deadline > now)
+                break;
+            if (!visit.known) {
+                m_names.cancel(std::exchange(visit.ticket, 0));
+                visit.known = true;
+            }
+        }
+        flushVisitors();
+    });
+    m_listenRetry.setInterval(listenRetryMs);
+    connect(&m_listenRetry, &QTimer::timeout, this, &FingerService::retryListen);
     createSocket(0);
 }
 
 FingerService::~FingerService()
 {
+    for (const Visit& visit : m_visits)
+        m_names.cancel(visit.ticket);
     // The dialog has no parent (it must show while the main window is
     // hidden), so it goes with the service. The sockets are children.
     delete m_setup.data();
@@ -96,9 +119,30 @@ int FingerService::listenPort() const
     return m_sockets[0]->LocalPort();
 }
 
+void FingerService::setReplyText(const QString& text)
+{
+    m_replyText = text;
+    m_replyWireBuilt = false;
+}
+
+bool FingerService::listenNow()
+{
+    SocketComponent* listener = m_sockets[0];
+    m_listenError.reset();
+    m_awaitingListen = true;
+    listener->setOperation(SocketComponent::OpListen);
+    // The listen itself is done by now; a failure's reason comes as a queued
+    // LastError. Deliver just the listener's own pending events, so the
+    // caller can say why without running anything else of the program.
+    if (!isListening())
+        QCoreApplication::sendPostedEvents(listener, QEvent::MetaCall);
+    m_awaitingListen = false;
+    return isListening();
+}
+
 void FingerService::ConfigFingerServer()
 {
-    m_replyText = ServerReply::startupReply(m_profile, m_replyText);
+    setReplyText(ServerReply::startupReply(m_profile, m_replyText));
 
     SocketComponent* listener = m_sockets[0];
     listener->setFamily(kFamilyInternet);
@@ -107,22 +151,33 @@ void FingerService::ConfigFingerServer()
     listener->setOptionB(false);
     listener->setBindPort(RuntimeConfig::kFingerPort);
     listener->setOptionC(true);
-    m_listenError.reset();
-    m_awaitingListen = true;
-    listener->setOperation(SocketComponent::OpListen);
-    // The listen itself is done by now; a failure's reason comes as a queued
-    // LastError. Deliver just the listener's own pending events, so the line
-    // below can say why without running anything else of the program.
-    if (!isListening())
-        QCoreApplication::sendPostedEvents(listener, QEvent::MetaCall);
-    m_awaitingListen = false;
+    const bool listening = listenNow();
 
     m_poolCount = 0;
-    if (isListening()) {
+    if (listening) {
         emit listenNotice(QStringLiteral("Finger Server Ready!") + ServerReply::kLineEnd);
-    } else {
-        const auto [code, text] = m_listenError.value_or(std::pair<int, QString>{0, QString()});
-        emit listenNotice(ServerReply::listenFailureLine(RuntimeConfig::kFingerPort, code, text));
+        return;
+    }
+    const auto [code, text] = m_listenError.value_or(std::pair<int, QString>{0, QString()});
+    // Another program may let the port go; missing rights do not come by waiting.
+    const bool retry = code == SocketError::AddressInUse && m_listenRetryMs > 0;
+    emit listenNotice(ServerReply::listenFailureLines(RuntimeConfig::kFingerPort, code, text,
+                                                       retry ? m_listenRetryMs : 0));
+    if (retry)
+        m_listenRetry.start();
+}
+
+void FingerService::retryListen()
+{
+    if (listenNow()) {
+        m_listenRetry.stop();
+        emit listenNotice(QStringLiteral("Finger Server Ready!") + ServerReply::kLineEnd);
+        return;
+    }
+    const auto [code, text] = m_listenError.value_or(std::pair<int, QString>{0, QString()});
+    if (code != SocketError::AddressInUse) {
+        m_listenRetry.stop();
+        emit listenNotice(ServerReply::listenFailureLines(RuntimeConfig::kFingerPort, code, text, 0));
     }
 }
 
@@ -218,15 +273,20 @@ void FingerService::FingerServer_Read(int Index, int DataLength, bool IsUrgent)
     m_serving[Index] = true;
     const quint64 tenure = m_tenure[Index];
 
-    emit visitorNotice(ServerReply::visitorLine(socket->PartnerName(), socket->PartnerAddress()));
+    noteVisitor(socket->PartnerName(), socket->PartnerAddress());
 
     // The query is read in this bounded piece and dropped: every client gets the same reply.
     socket->setReadCount(DataLength);
     socket->ReadData();
 
-    ServerReply::completeWithBanner(m_replyText);
-    const QString reply = m_replyText;
-    Send_Finger_Client(Index, reply);
+    // Built once per change of the reply text and shared by every client, so
+    // a burst of clients costs one build, not one per client.
+    if (!m_replyWireBuilt) {
+        ServerReply::completeWithBanner(m_replyText);
+        m_replyWire = ServerReply::wireBytes(m_replyText);
+        m_replyWireBuilt = true;
+    }
+    sendBytes(Index, m_replyWire);
 
     // A time-out during the send wait may have ended this connection, and a
     // new client may hold the number now: close only the socket served here.
@@ -236,6 +296,11 @@ void FingerService::FingerServer_Read(int Index, int DataLength, bool IsUrgent)
 
 void FingerService::Send_Finger_Client(int xs, const QString& sbuf)
 {
+    sendBytes(xs, ServerReply::wireBytes(sbuf));
+}
+
+void FingerService::sendBytes(int xs, const QByteArray& wire)
+{
     const QPointer<SocketComponent> socket = xs > 0 ? FingerServer(xs) : nullptr;
     const quint64 tenure = socket ? m_tenure[xs] : 0;
     auto stillHere = [&] { return socket && m_sockets[xs] == socket && m_tenure[xs] == tenure; };
@@ -243,9 +308,50 @@ void FingerService::Send_Finger_Client(int xs, const QString& sbuf)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (!stillHere() || !socket->ConnectedState())
         return;
-    const QString s = sbuf + ServerReply::kLineEnd;
-    socket->setWriteCount(s.size());
-    socket->setWriteData(s);
+    socket->setWriteCount(wire.size());
+    socket->setWriteBytes(wire);
+}
+
+void FingerService::noteVisitor(const QString& name, const QString& address)
+{
+    Visit visit{++m_lastVisit, address, name, true, 0, m_clock.elapsed() + m_visitorNameWaitMs};
+    // A first visit from an address would otherwise be logged by address while
+    // its name is on the way. The name comes from the same cache the socket
+    // asked, so a name the socket knows is there at once.
+    if (m_visitorNameWaitMs > 0 && !address.isEmpty()) {
+        const quint64 id = visit.id;
+        const std::optional<QString> cached = m_names.lookUp(
+            address,
+            [this, id](const QString& found) {
+                for (Visit& waiting : m_visits) {
+                    if (waiting.id == id) {
+                        waiting.name = found;
+                        waiting.known = true;
+                        waiting.ticket = 0;
+                        break;
+                    }
+                }
+                flushVisitors();
+            },
+            visit.ticket);
+        visit.name = cached.value_or(QString());
+        visit.known = cached.has_value();
+    }
+    m_visits.push_back(visit);
+    flushVisitors();
+}
+
+void FingerService::flushVisitors()
+{
+    while (!m_visits.empty() && m_visits.front().known) {
+        const Visit visit = m_visits.front();
+        m_visits.pop_front();
+        emit visitorNotice(ServerReply::visitorLine(visit.name, visit.address));
+    }
+    if (m_visits.empty())
+        m_visitTimer.stop();
+    else if (!m_visitTimer.isActive())
+        m_visitTimer.start(int(std::max<qint64>(0, m_visits.front().deadline - m_clock.elapsed())));
 }
 
 void FingerService::QuitFingerServer(int Index)

@@ -10,10 +10,13 @@
 #include <QTimer>
 
 #include <array>
+#include <cstdint>
+#include <deque>
 #include <optional>
 #include <utility>
 
 class FingerServerSetup;
+class ReverseLookupCache;
 struct Profile;
 
 // The finger server on port 79 and the profile it serves, with its setup dialog.
@@ -30,8 +33,13 @@ public:
     static constexpr int kConnectionBufferBytes = 1024;
 
     // options: of every socket of the array; profile: what the reply is built from and the dialog edits;
-    // queryGraceMs: how long a client may send nothing before it gives way to the next while all 50 are taken.
-    FingerService(const SocketOptions& options, Profile& profile, int queryGraceMs = RuntimeConfig().serverQueryGraceMs);
+    // queryGraceMs: how long a client may send nothing before it gives way to the next while all 50 are taken;
+    // visitorNameWaitMs: how long a visitor's line waits for its reverse look-up;
+    // listenRetryMs: how often listening is tried again while another program holds the port;
+    // names: where visitors' names are looked up (null: the program's shared cache).
+    FingerService(const SocketOptions& options, Profile& profile, int queryGraceMs = RuntimeConfig().serverQueryGraceMs,
+                  int visitorNameWaitMs = RuntimeConfig().visitorNameWaitMs,
+                  int listenRetryMs = RuntimeConfig().listenRetryMs, ReverseLookupCache* names = nullptr);
     ~FingerService() override;
 
     // Start-up: builds the reply text from the profile and starts listening.
@@ -59,7 +67,9 @@ public:
 
     // The text every client receives (the banner is added when the next client is served).
     const QString& replyText() const { return m_replyText; }
-    void setReplyText(const QString& text) { m_replyText = text; }
+    void setReplyText(const QString& text);
+    // The bytes every client was last sent for it, shared by all of them.
+    const QByteArray& replyBytes() const { return m_replyWire; }
 
     // The open setup dialog, if any.
     FingerServerSetup* setupDialog() const;
@@ -80,6 +90,14 @@ private:
     // time and with nothing of it arrived; 0 when there is none.
     int evictableSocket() const;
     void acceptOnlyWithRoom();
+    // Makes the listen request; the listener's error, if any, is in m_listenError after it.
+    bool listenNow();
+    void retryListen();
+    void sendBytes(int xs, const QByteArray& wire);
+    // Visitor lines go out in the order the visitors came, each once its
+    // name is known or its wait is over.
+    void noteVisitor(const QString& name, const QString& address);
+    void flushVisitors();
 
     SocketOptions m_options;
     const int m_queryGraceMs;
@@ -100,6 +118,27 @@ private:
     int m_poolCount = 0;
     bool m_acceptPaused = false;
     QString m_replyText;
+    // The reply's bytes as every client receives them, built once per change of the reply text.
+    QByteArray m_replyWire;
+    bool m_replyWireBuilt = false;
+
+    struct Visit
+    {
+        quint64 id;
+        QString address;
+        QString name;
+        bool known;
+        std::uint64_t ticket; // of the name look-up, 0 when none runs
+        qint64 deadline;
+    };
+    ReverseLookupCache& m_names;
+    const int m_visitorNameWaitMs;
+    std::deque<Visit> m_visits;
+    quint64 m_lastVisit = 0;
+    QTimer m_visitTimer;
+
+    const int m_listenRetryMs;
+    QTimer m_listenRetry;
 
     // While the listen request is being made: the listener's error, once reported.
     bool m_awaitingListen = false;

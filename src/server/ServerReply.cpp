@@ -4,6 +4,10 @@
 #include "net/ReverseLookupCache.h"
 #include "net/SocketComponent.h"
 
+#include <QStringList>
+
+#include <algorithm>
+
 
 namespace ServerReply {
 QString startupReply(const Profile& profile, const QString& current)
@@ -51,25 +55,55 @@ QString visitorLine(const QString& partnerName, const QString& partnerAddress)
     return QStringLiteral("Being fingered by ") + (useName ? partnerName : partnerAddress) + kLineEnd;
 }
 
-QString listenFailureLine(int port, int errorCode, const QString& errorString)
+QByteArray wireBytes(const QString& reply)
+{
+    const QString text = reply + kLineEnd;
+    const bool latin1 = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() <= 0xff; });
+    return latin1 ? text.toLatin1() : text.toUtf8();
+}
+
+namespace {
+// Words to lines of at most kNoticeColumns; a longer word stands alone.
+QStringList wrapped(const QStringList& words)
+{
+    QStringList lines;
+    QString line;
+    for (const QString& word : words) {
+        if (!line.isEmpty() && line.size() + 1 + word.size() > kNoticeColumns) {
+            lines.append(line);
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    if (!line.isEmpty())
+        lines.append(line);
+    return lines;
+}
+} // namespace
+
+QString listenFailureLines(int port, int errorCode, const QString& errorString, int retryMs)
 {
     QString reason;
     switch (errorCode) {
     case SocketError::AddressInUse:
-        reason = QStringLiteral("the port is already in use by another program");
+        reason = QStringLiteral("the port is in use by another program");
         break;
     case SocketError::PermissionDenied:
-        reason = QStringLiteral("permission denied (ports below 1024 need administrator privileges)");
+        reason = QStringLiteral("binding port %1 needs the cap_net_bind_service capability: install the package, "
+                                "or run ./run.sh")
+                     .arg(port);
         break;
     default:
         reason = errorString.isEmpty() ? QStringLiteral("unknown error") : errorString;
         break;
     }
-    // One pass, so a % in the system's error text cannot be taken for a marker.
-    QString line = QStringLiteral("Finger Server could not listen on port %1: %2")
-                       .arg(QString::number(port), reason);
+    QStringList words = reason.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (errorCode != 0)
-        line += QStringLiteral(" (error %1)").arg(errorCode);
-    return line + kLineEnd;
+        words.append(QStringLiteral("(error %1)").arg(errorCode)); // kept on one line
+    QStringList lines{QStringLiteral("Finger Server could not listen on port %1:").arg(port)};
+    lines += wrapped(words);
+    if (retryMs > 0)
+        lines += QStringLiteral("Trying again every %1 seconds.").arg(retryMs / 1000.0);
+    return lines.join(kLineEnd) + kLineEnd;
 }
 } // namespace ServerReply

@@ -64,7 +64,8 @@ finger::finger(const RuntimeConfig& config, QWidget* parent) : QMainWindow(paren
     qApp->installEventFilter(this);
 
     m_client = std::make_unique<FingerClient>(*this, *finger_socket, m_config.queryLimitMs);
-    m_service = std::make_unique<FingerService>(m_config.server, m_profile, m_config.serverQueryGraceMs);
+    m_service = std::make_unique<FingerService>(m_config.server, m_profile, m_config.serverQueryGraceMs,
+                                               m_config.visitorNameWaitMs, m_config.listenRetryMs);
     m_transcript = std::make_unique<Transcript>(*this);
     m_contact = std::make_unique<Contact>(this, m_config);
     wireHandlers();

@@ -121,6 +121,70 @@ private slots:
         QTRY_VERIFY(!w.isBusy());
     }
 
+    // A NUL, tab or DEL in the host box names no host: nothing connects and nothing is saved.
+    void hostWithControlCharacterIsRefused_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("longQuery");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("NUL after an IP literal") << QString("127.0.0.1") + QChar(0) + "evil.example" << false
+                                                 << "127.0.0.1\u2400evil.example";
+        QTest::newRow("tab") << "127.0.0.1\t" << false << "127.0.0.1\u2409";
+        QTest::newRow("DEL, long query") << "127.0.0.1\x7f" << true << "127.0.0.1\u2421";
+        QTest::newRow("user@host") << QString("joe@127.0.0.1") + QChar(1) << false << "127.0.0.1\u2401";
+    }
+    void hostWithControlCharacterIsRefused()
+    {
+        QFETCH(QString, host);
+        QFETCH(bool, longQuery);
+        QFETCH(QString, shown);
+        ScriptedServer server;
+        start(clientConfig(server.port()));
+        finger& w = window();
+        w.text2->lineEdit()->clear();
+        QGuiApplication::clipboard()->setText(host);
+        QTest::keySequence(w.text2->lineEdit(), QKeySequence::Paste);
+        longQuery ? clickLong(w) : clickShort(w);
+        QVERIFY(!w.isBusy());
+        QCOMPARE(w.statusText(), "Error trying to connect to " + shown);
+        QVERIFY(hostList(w).isEmpty());
+        QCoreApplication::processEvents();
+        QCOMPARE(server.connections, 0);
+    }
+
+    // "user@host" in the host box with the user box empty asks for user at host.
+    void userAtHostInTheHostBox_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("longQuery");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QString>("user");
+        QTest::newRow("user@host") << "joe@127.0.0.1" << false << QByteArray("joe\r\n") << "joe";
+        QTest::newRow("long") << "joe@127.0.0.1" << true << QByteArray("/w joe\r\n") << "joe";
+        QTest::newRow("@host") << "@127.0.0.1" << false << QByteArray("\r\n") << "";
+        QTest::newRow("forwarding") << "joe@a.example@127.0.0.1" << false << QByteArray("joe@a.example\r\n")
+                                    << "joe@a.example";
+    }
+    void userAtHostInTheHostBox()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, longQuery);
+        QFETCH(QByteArray, sent);
+        QFETCH(QString, user);
+        ScriptedServer server;
+        start(clientConfig(server.port()));
+        finger& w = window();
+        typeHost(w, typed);
+        longQuery ? clickLong(w) : clickShort(w);
+        QTRY_COMPARE(server.received, sent);
+        QCOMPARE(w.statusText(), QString("Connected to 127.0.0.1"));
+        QCOMPARE(hostList(w), QStringList {"127.0.0.1"});
+        QCOMPARE(w.text2->currentText(), QString("127.0.0.1"));
+        QCOMPARE(w.Text3->text(), user);
+        server.close();
+        QTRY_VERIFY(!w.isBusy());
+    }
+
     void hostTrimmedForShortQueryOnly_data()
     {
         QTest::addColumn<bool>("longQuery");

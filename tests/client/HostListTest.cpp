@@ -93,6 +93,9 @@ private slots:
         QTest::newRow("blank-only slot is an entry") << QStringList {"", "  ", "c"} << QStringList {"  ", "c"}
                                                      << "  ";
         QTest::newRow("empty table") << QStringList {} << QStringList {} << "";
+        QTest::newRow("control characters never come back")
+            << QStringList {QString("127.0.0.1") + QChar(0) + "evil.example", "a\tb", "c", "d\x7f"}
+            << QStringList {"c"} << "c";
     }
     void startUpFill()
     {

@@ -72,6 +72,33 @@ private slots:
             QCOMPARE(replies.first().text(), firstText);
     }
 
+    // A server that trickles a long reply a byte at a time must not cost the
+    // GUI thread the reply's length squared (it once took seconds for 64 KB).
+    void replyTrickledByteByByteStaysLinear()
+    {
+        const QByteArray line = "250-" + QByteArray(60, 'x') + "\r\n";
+        QByteArray wire;
+        while (wire.size() + line.size() + 8 < SmtpReplyParser::kMaxReplyBytes)
+            wire += line;
+        const qsizetype lines = wire.size() / line.size() + 2;
+        wire += "250 OK\r\n221 bye\r\n";
+        SmtpReplyParser parser;
+        QList<SmtpReply> replies;
+        QElapsedTimer clock;
+        clock.start();
+        for (const char c : wire) {
+            parser.feed(QByteArray(1, c));
+            while (std::optional<SmtpReply> reply = parser.next())
+                replies.append(*reply);
+        }
+        QVERIFY2(clock.elapsed() < 300, qPrintable(QString::number(clock.elapsed()) + " ms"));
+        QCOMPARE(replies.size(), 2);
+        QVERIFY(replies[0].valid && replies[1].valid);
+        QCOMPARE(replies[0].lines.size() + 1, lines);
+        QCOMPARE(replies[1].code, 221);
+        QVERIFY(parser.isEmpty());
+    }
+
     void dataOnTheWire_data()
     {
         QTest::addColumn<QStringList>("blocks");

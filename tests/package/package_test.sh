@@ -15,7 +15,12 @@ for size in 128 16 32 48 64; do
 done
 files+="
 share/icons/hicolor/scalable/apps/finger-quobix.svg
+share/lintian/overrides/finger-quobix
+share/man/man1/finger-quobix.1.gz
 share/metainfo/finger-quobix.metainfo.xml"
+files=$(LC_ALL=C sort <<<"$files
+share/doc/finger-quobix/changelog.Debian.gz
+share/doc/finger-quobix/copyright")
 
 # The file list of an install, sorted, relative to its prefix.
 listed() { (cd "$1" && find . -type f -printf '%P\n' | LC_ALL=C sort); }
@@ -56,6 +61,16 @@ done
 dpkg-deb -x "$deb" "$work/root"
 [[ "$(listed "$work/root/usr")" == "$files" ]] || fail "packaged files:"$'\n'"$(listed "$work/root/usr")"
 dpkg-deb -e "$deb" "$work/control"
+
+# Debian's own checks: any error or warning fails (information and pedantic tags are shown).
+if command -v lintian >/dev/null; then
+    checked=$(lintian --pedantic --info "$deb" 2>/dev/null) || true
+    echo "lintian --pedantic:"$'\n'"${checked:-(nothing to report)}"
+    ! grep -qE '^[EW]: ' <<<"$checked" || fail "lintian reports errors or warnings"
+else
+    skip "lintian is missing (package lintian)"
+fi
+readelf -d "$work/root/usr/bin/finger-quobix" | grep -q 'BIND_NOW' || fail "the program is not linked with -z now"
 
 # Where setcap is missing the postinst says so and the install goes on.
 mkdir "$work/no-tools"

@@ -57,7 +57,7 @@ run() {
 run "user in CI: sudo never waits for a password, apt never asks" 1000 no \
 "sudo -n env DEBIAN_FRONTEND=noninteractive apt-get update -qq
 apt-get DEBIAN_FRONTEND=noninteractive update
-sudo -n env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends cmake ninja-build g++ qt6-base-dev libqt6svg6 fonts-liberation qt6-wayland poppler-utils finger fingerd socat python3-aiosmtpd xvfb xauth x11-utils openbox trayer xdotool xclip dbus-x11 cups printer-driver-cups-pdf at-spi2-core python3-pyatspi xdg-utils desktop-file-utils appstream libcap2-bin sway wtype wl-clipboard grim dbus-daemon libglib2.0-bin dpkg-dev file
+sudo -n env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends cmake ninja-build g++ qt6-base-dev libqt6svg6 fonts-liberation qt6-wayland libcap2-bin poppler-utils finger fingerd socat python3-aiosmtpd xvfb xauth x11-utils openbox trayer xdotool xclip dbus-x11 cups printer-driver-cups-pdf at-spi2-core python3-pyatspi xdg-utils desktop-file-utils appstream sway wtype wl-clipboard grim dbus-daemon libglib2.0-bin dpkg-dev file lintian
 apt-get DEBIAN_FRONTEND=noninteractive install"
 run "root: no sudo" 0 no \
 "apt-get DEBIAN_FRONTEND=noninteractive update

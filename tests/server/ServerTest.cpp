@@ -5,6 +5,7 @@
 #include "TestMain.h"
 #include "reply/ReplyBox.h"
 #include "app/Settings.h"
+#include "net/ReverseLookupCache.h"
 #include "net/SocketComponent.h"
 #include "server/FingerServerSetup.h"
 #include "server/FingerService.h"
@@ -12,6 +13,7 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFontMetricsF>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -24,6 +26,10 @@
 #include <QTimer>
 
 #include <unistd.h>
+
+#include <array>
+#include <memory>
+#include <vector>
 
 using namespace ServerTesting;
 
@@ -76,6 +82,11 @@ private slots:
         QTest::newRow("8-bit characters")
             << QStringList{QString::fromLatin1("Zo\xEB"), "", "", QString::fromLatin1("\xA0\xFF")}
             << QByteArray("\r\n") << "Name: Zo\xEB\r\nEmail: \r\nWWW: \r\n\r\n\xA0\xFF\r\n\r\n" + kBannerLine;
+        // One character past Latin-1 sends the whole reply as UTF-8, the Latin-1 ones too.
+        QTest::newRow("beyond Latin-1: all UTF-8")
+            << QStringList{QString::fromUtf8("\u0141ukasz"), "", "", QString::fromUtf8("\u20ac 5, na\u00efve")}
+            << QByteArray("\r\n")
+            << "Name: \xC5\x81ukasz\r\nEmail: \r\nWWW: \r\n\r\n\xE2\x82\xAC 5, na\xC3\xAFve\r\n\r\n" + kBannerLine;
     }
     void startupReplyReachesTheClient()
     {
@@ -413,6 +424,105 @@ private slots:
         QCOMPARE(program->quitCalls, 1);
     }
 
+    // A burst of clients that query and then reset costs the server one build
+    // of the reply's bytes (1 MB here), not one per client, and the bytes are
+    // built again only when the reply text changes.
+    void queryThenResetBurstIsServedFromOneBuffer()
+    {
+        const QString description = QString(1024 * 1024, u'd');
+        storeProfile({"Ann", "", "", description});
+        auto program = TestSupport::startProgram();
+        finger& w = program->window();
+        const QByteArray expected =
+            "Name: Ann\r\nEmail: \r\nWWW: \r\n\r\n" + description.toLatin1() + "\r\n\r\n" + kBannerLine;
+        QCOMPARE(fingerOnce(w), expected);
+        const char* const built = w.service().replyBytes().constData();
+
+        constexpr int kBurst = 300;
+        std::vector<std::unique_ptr<RawClient>> burst;
+        for (int n = 0; n < kBurst; ++n) {
+            burst.push_back(std::make_unique<RawClient>(w.service().listenPort(), 4096));
+            QVERIFY(burst.back()->isConnected());
+            burst.back()->sendSome("\r\n");
+        }
+        QTRY_COMPARE(visitorLines(w), kBurst + 1);
+        for (const auto& client : burst)
+            client->reset();
+        QCOMPARE(fingerOnce(w), expected);
+        QCOMPARE(w.service().replyBytes().constData(), built);
+
+        w.service().setReplyText("Name: Bob\r\n");
+        QCOMPARE(fingerOnce(w), "Name: Bob\r\n\r\n\r\n" + kBannerLine);
+    }
+
+    void portFreedLaterIsListenedOn()
+    {
+        RuntimeConfig config = TestSupport::testConfig();
+        config.listenRetryMs = 50;
+        auto holder = std::make_unique<QTcpServer>();
+        QVERIFY(holder->listen(QHostAddress::LocalHost, 0));
+        const quint16 port = holder->serverPort();
+        config.server.portMap.insert(RuntimeConfig::kFingerPort, port);
+        auto program = TestSupport::startProgram(config);
+        finger& w = program->window();
+        QVERIFY(!w.service().isListening());
+        QVERIFY(w.text1->text().endsWith("Trying again every 0.05 seconds.\r\n"));
+        holder.reset();
+        QTRY_VERIFY(w.service().isListening());
+        QVERIFY(w.text1->text().endsWith("seconds.\r\nFinger Server Ready!\r\n"));
+        QCOMPARE(w.service().listenPort(), int(port));
+        QCOMPARE(fingerOnce(w), kBannerLine);
+        QCOMPARE(w.text1->text().count("Finger Server Ready!"), 1);
+    }
+
+    // A first visit is served at once, but its line waits for the visitor's
+    // name (or the wait's end), and lines keep the order the visitors came in.
+    void visitorLinesWaitForNamesInVisitorOrder_data()
+    {
+        QTest::addColumn<QString>("firstName"); // null: the first look-up never answers
+        QTest::addColumn<int>("waitMs");
+        QTest::addColumn<QString>("firstLine");
+        QTest::newRow("named") << "a.example" << 60000 << "Being fingered by a.example\r\n";
+        QTest::newRow("no name found") << "" << 60000 << "Being fingered by 127.0.0.1\r\n";
+        QTest::newRow("no answer in time") << QString() << 200 << "Being fingered by 127.0.0.1\r\n";
+    }
+    void visitorLinesWaitForNamesInVisitorOrder()
+    {
+        QFETCH(QString, firstName);
+        QFETCH(int, waitMs);
+        QFETCH(QString, firstLine);
+        QHash<QString, ReverseLookupCache::Done> pending;
+        ReverseLookupCache names([&](const QString& address, ReverseLookupCache::Done done) {
+            pending.insert(address, std::move(done));
+        }, [] { return qint64(0); });
+        SocketOptions options;
+        options.listenAddress = QHostAddress::LocalHost;
+        options.portMap.insert(RuntimeConfig::kFingerPort, 0);
+        Profile profile;
+        FingerService service(options, profile, 100, waitMs, 0, &names);
+        service.ConfigFingerServer();
+        QSignalSpy lines(&service, &FingerService::visitorNotice);
+
+        std::array<QTcpSocket, 2> visitors;
+        for (int n = 0; n < 2; ++n) {
+            visitors[n].bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(n + 1)));
+            visitors[n].connectToHost(QHostAddress::LocalHost, quint16(service.listenPort()));
+            QVERIFY(visitors[n].waitForConnected(5000));
+            visitors[n].write("\r\n");
+            // Served before any name is known.
+            QByteArray received;
+            QTRY_COMPARE(received += visitors[n].readAll(), kBannerLine);
+        }
+        QCOMPARE(pending.size(), 2);
+        pending.take("127.0.0.2")("b.example");
+        QCOMPARE(lines.count(), 0);
+        if (!firstName.isNull())
+            pending.take("127.0.0.1")(firstName);
+        QTRY_COMPARE(lines.count(), 2);
+        QCOMPARE(lines[0][0].toString(), firstLine);
+        QCOMPARE(lines[1][0].toString(), QString("Being fingered by b.example\r\n"));
+    }
+
     void visitorLineNamesThePeer_data()
     {
         QTest::addColumn<QString>("name");
@@ -488,18 +598,47 @@ private slots:
         QCOMPARE(visitorLines(w), 1);
     }
 
+    // Every reason, the ones this machine cannot bring about included, says
+    // what to do in lines the reply box shows whole.
+    void listenFailureLinesFitTheBox_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("errorString");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("in use") << int(SocketError::AddressInUse) << "" << "the port is in use by another program";
+        QTest::newRow("no right") << int(SocketError::PermissionDenied) << ""
+                                  << "binding port 79 needs the cap_net_bind_service capability: install the "
+                                     "package, or run ./run.sh";
+        QTest::newRow("the system's long text") << 10047 << QString(20, u'w').repeated(4).replace("ww", "w w")
+                                                << "(error 10047)";
+    }
+    void listenFailureLinesFitTheBox()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, errorString);
+        QFETCH(QString, said);
+        const QString text = ServerReply::listenFailureLines(RuntimeConfig::kFingerPort, code, errorString, 0);
+        QVERIFY(text.endsWith("\r\n"));
+        const QStringList lines = text.chopped(2).split("\r\n");
+        QCOMPARE(lines.first(), QString("Finger Server could not listen on port 79:"));
+        for (const QString& line : lines)
+            QVERIFY2(line.size() <= ServerReply::kNoticeColumns, qPrintable(line));
+        QVERIFY2(lines.mid(1).join(' ').contains(said), qPrintable(text));
+    }
+
     void failedListenIsReported_data()
     {
         QTest::addColumn<bool>("portTaken");
         QTest::addColumn<QString>("line");
-        QTest::newRow("port taken")
-            << true
-            << "Finger Server could not listen on port 79: the port is already in use by another program "
-               "(error 24048)\r\n";
-        QTest::newRow("needs privileges")
-            << false
-            << "Finger Server could not listen on port 79: permission denied (ports below 1024 need administrator "
-               "privileges) (error 24013)\r\n";
+        QTest::newRow("port taken") << true
+                                    << "Finger Server could not listen on port 79:\r\n"
+                                       "the port is in use by another program\r\n"
+                                       "(error 24048)\r\nTrying again every 30 seconds.\r\n";
+        QTest::newRow("needs privileges") << false
+                                          << "Finger Server could not listen on port 79:\r\n"
+                                             "binding port 79 needs the cap_net_bind_service\r\n"
+                                             "capability: install the package, or run ./run.sh\r\n"
+                                             "(error 24013)\r\n";
     }
     void failedListenIsReported()
     {
@@ -529,6 +668,11 @@ private slots:
         QVERIFY(w.Command1->isEnabled());
         QCOMPARE(w.service().replyText(), QString("Name: Ann\r\nEmail: \r\nWWW: \r\n\r\n"));
         QCOMPARE(w.text1->text().count(line), 1);
+        // Each line shows whole in the reply box at its design size.
+        const QFontMetricsF metrics(w.text1->font());
+        QVERIFY(metrics.horizontalAdvance(QString(ServerReply::kNoticeColumns, u'x')) <= w.text1->viewport()->width());
+        for (const QString& part : line.split("\r\n"))
+            QVERIFY2(metrics.horizontalAdvance(part) <= w.text1->viewport()->width(), qPrintable(part));
     }
 };
 

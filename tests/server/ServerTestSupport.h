@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 // A finger client on loopback for the server tests: it keeps what arrives
 // and notes the server's close. Never blocks: the server runs in this thread.
@@ -95,6 +96,14 @@ public:
     }
 
     void shutdownWrite() { ::shutdown(m_fd, SHUT_WR); }
+
+    // Closes with a reset instead of an orderly end.
+    void reset()
+    {
+        const linger hard{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        ::close(std::exchange(m_fd, -1));
+    }
 
     QByteArray received;
     bool ended = false;
