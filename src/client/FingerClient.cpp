@@ -190,7 +190,6 @@ void FingerClient::startQuery(bool longQuery)
     m_window.setBusy(true);
     m_running = true;
     try {
-        m_window.replyBox()->clear();
         m_queryHost = m_window.hostBox()->currentText();
         m_queryText = FingerQuery::queryText(m_window.userBox()->text(), longQuery);
         m_replyBytes = 0;
@@ -204,6 +203,11 @@ void FingerClient::startQuery(bool longQuery)
             m_window.hostBox()->setFocus();
             return;
         }
+        // Checked first: a query refused for want of a host keeps the reply box as it was.
+        m_window.replyBox()->clear();
+        m_replyHost = m_queryHost;
+        m_replyUser = m_window.userBox()->text();
+        m_replyShown = true;
 
         addHost(m_window.hostBox()->currentText(), longQuery ? HostRemoval::SelectThenRemove : HostRemoval::Direct);
 

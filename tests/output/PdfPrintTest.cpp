@@ -134,6 +134,72 @@ private slots:
         QVERIFY2(longestDarkRun(page) > page.width() * 9 / 10, qPrintable(QString::number(longestDarkRun(page))));
     }
 
+    // On paper too short for 68 lines (Letter) every line still lands inside the
+    // printable area, the pages opened early.
+    void everyLineLandsInsideThePrintableArea_data()
+    {
+        QTest::addColumn<int>("paper");
+        QTest::addColumn<double>("heightPoints");
+        QTest::newRow("A4") << int(QPageSize::A4) << 842.0;
+        QTest::newRow("Letter") << int(QPageSize::Letter) << 792.0;
+    }
+    void everyLineLandsInsideThePrintableArea()
+    {
+        QFETCH(int, paper);
+        QFETCH(double, heightPoints);
+        const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+        if (pdftotext.isEmpty())
+            QSKIP("poppler-utils (pdftotext) is not installed; scripts/install-deps.sh --tests installs it");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString pdf = dir.filePath(QStringLiteral("pages.pdf"));
+        resetEnvironment().printerFactory = [pdf, paper]() -> std::unique_ptr<PrinterDevice> {
+            auto printer = pdfPrinter(pdf);
+            printer->setPageSize(QPageSize(QPageSize::PageSizeId(paper)));
+            printer->setPageMargins(QMarginsF(6.35, 6.35, 6.35, 6.35), QPageLayout::Millimeter);
+            return std::make_unique<QtPrinterDevice>(std::move(printer));
+        };
+        auto program = TestSupport::startProgram();
+        program->window().text1->clear();
+        QByteArray body;
+        for (int i = 1; i <= 140; ++i)
+            body += QStringLiteral("Line %1\r\n").arg(i, 3, 10, QLatin1Char('0')).toLatin1();
+        program->window().text1->append(body + "Last");
+
+        program->window().mnuPrint->trigger();
+
+        QVERIFY2(recordingPlatform().boxes.isEmpty(), qPrintable(recordingPlatform().boxTexts().join('\n')));
+        const QString boxes = run(pdftotext, {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
+        const double printableBottom = heightPoints - 6.35 / 25.4 * 72;
+        QStringList numbers; // the line numbers, in the order printed
+        QStringList pageOpeners; // the first line number of pages 2, 3, ...
+        const QRegularExpression word(QStringLiteral("yMax=\"([0-9.]+)\">([^<]*)</word>"));
+        const QRegularExpression number(QStringLiteral("^[0-9]{3}$"));
+        const QStringList pages = boxes.split(QStringLiteral("<page "));
+        for (qsizetype page = 1; page < pages.size(); ++page) {
+            QVERIFY2(pages[page].contains(QStringLiteral(">%1</word>").arg(page)), qPrintable(pages[page].left(600)));
+            if (page > 1)
+                pageOpeners.append(QString());
+            for (const QRegularExpressionMatch& m : word.globalMatch(pages[page])) {
+                QVERIFY2(m.captured(1).toDouble() <= printableBottom, qPrintable(m.captured(2) + " " + m.captured(1)));
+                if (!number.match(m.captured(2)).hasMatch())
+                    continue;
+                numbers.append(m.captured(2));
+                if (page > 1 && pageOpeners.last().isEmpty())
+                    pageOpeners.last() = m.captured(2);
+            }
+        }
+        QStringList expected;
+        for (int i = 1; i <= 140; ++i)
+            expected.append(QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0')));
+        QCOMPARE(numbers, expected);
+        qInfo("pages open at lines %s", qPrintable(pageOpeners.join(", ")));
+        // A4 still takes 68 lines on page 1 (page 2's header, in the body font, leaves room for 68, not 69).
+        if (paper == QPageSize::A4)
+            QCOMPARE(pageOpeners.value(0), QString("069"));
+        QVERIFY(boxes.contains(QLatin1String(">Last</word>")));
+    }
+
     // A line far wider than the paper goes to the printer only as far as it can show:
     // a reply line of megabytes must not be laid out and spooled whole.
     void overlongLineIsCutAtThePaperEdge()

@@ -1,3 +1,4 @@
+#include "../client/ClientHarness.h"
 #include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "RecordingPrinter.h"
@@ -166,6 +167,36 @@ private slots:
         QCOMPARE(named.first().text, document);
     }
 
+    // Once a query has run, the header names where the reply came from, not what
+    // the boxes were changed to since; a query refused for want of a host changes nothing.
+    void headerNamesTheQueryWhoseReplyIsShown()
+    {
+        ScriptedServer server;
+        launch(clientConfig(server.port()));
+        finger& w = window();
+        User::typeHost(w, "127.0.0.1");
+        User::typeUser(w, "bob");
+        User::clickShort(w);
+        QTRY_COMPARE(server.received, QByteArray("bob\r\n"));
+        server.send("Login: bob\r\n");
+        server.close();
+        QTRY_VERIFY(!w.isBusy());
+        User::typeHost(w, "elsewhere.example");
+        User::typeUser(w, "ann");
+        w.text2->lineEdit()->clear();
+        User::clickShort(w);
+        User::typeHost(w, "elsewhere.example");
+
+        w.mnuPrint->trigger();
+
+        const QList<PrintOp> headers = headerLines(m_log);
+        QCOMPARE(headers.size(), 1);
+        QVERIFY2(headers.first().text.endsWith(QLatin1String("127.0.0.1 : User : bob -:- Finger Quobix v2.2 -:- Page 1")),
+                 qPrintable(headers.first().text));
+        QCOMPARE(m_log.of(PrintOp::DocName).first().text, QStringLiteral("Finger Quobix - 127.0.0.1"));
+        QCOMPARE(bodyLines(m_log).first().text, QStringLiteral("Login: bob"));
+    }
+
     void linesPerPage_data()
     {
         QTest::addColumn<int>("crs");
@@ -205,6 +236,39 @@ private slots:
             // Later pages inherit the body face for their header.
             QCOMPARE(headers[page - 1].face, page == 1 ? RecordingPrinter::kStartFace : QStringLiteral("Arial"));
         }
+        QCOMPARE(m_log.ops.last().kind, PrintOp::End);
+    }
+
+    // Paper too short for 68 lines opens the next page, with its header, before
+    // a line would run off the printable area; the final piece included.
+    void shortPaperOpensAPageBeforeALineWouldRunOff_data()
+    {
+        QTest::addColumn<int>("crs");
+        QTest::addColumn<QStringList>("openers"); // the first body line of pages 2, 3, ...
+        // Letter in this metric: the header leaves room for 59 lines a page.
+        QTest::newRow("letter, three pages") << 140 << QStringList{"L60", "L119"};
+        QTest::newRow("the final piece opens page 2") << 59 << QStringList{"end"};
+    }
+    void shortPaperOpensAPageBeforeALineWouldRunOff()
+    {
+        QFETCH(int, crs);
+        QFETCH(QStringList, openers);
+        m_log.pageHeight = 15840;
+        window().text1->append(numberedLines(crs));
+
+        window().mnuPrint->trigger();
+
+        const QList<PrintOp> lines = bodyLines(m_log);
+        QCOMPARE(lines.size(), crs + 1);
+        QStringList opened;
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            QCOMPARE(lines[i].text, i < crs ? QStringLiteral("L%1").arg(i + 1) : QStringLiteral("end"));
+            QVERIFY2(lines[i].y + RecordingPrinter::heightAt(10) <= 15840 - 720, qPrintable(lines[i].text));
+            if (i > 0 && lines[i].page != lines[i - 1].page)
+                opened.append(lines[i].text);
+        }
+        QCOMPARE(opened, openers);
+        QCOMPARE(headerLines(m_log).size(), openers.size() + 1);
         QCOMPARE(m_log.ops.last().kind, PrintOp::End);
     }
 
