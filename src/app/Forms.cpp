@@ -28,6 +28,7 @@ QMargins knownFrame(const QWidget* window)
     const auto known = g_frames.find(kindOf(window));
     return known != g_frames.end() ? known->second : g_lastFrame;
 }
+
 // How long a shown window waits for its frame before it keeps its place.
 constexpr int kFrameWaitMs = 2000;
 constexpr int kFrameLookMs = 10;
