@@ -29,8 +29,8 @@ QMargins knownFrame(const QWidget* window)
     return known != g_frames.end() ? known->second : g_lastFrame;
 }
 
-// How long a shown window waits for its frame before it keeps its place.
-constexpr int kFrameWaitMs = 2000;
+// How long after its show a window follows the frame it is given.
+constexpr int kFrameWaitMs = 1000;
 constexpr int kFrameLookMs = 10;
 
 void place(QWidget* window, const QMargins& frame)
@@ -48,12 +48,13 @@ QMargins frameOf(const QWidget* window)
             outer.bottom() - inner.bottom()};
 }
 
-// Looks, once the window shows, for the frame the window manager gave it, and
-// centres the framed window again when that frame differs from the one guessed.
+// Watches, for a while after the window shows, the frame the window manager
+// gives it, and centres the framed window again whenever that frame differs
+// from the one it was placed with (a manager may decorate a window twice).
 class FrameWatch : public QTimer
 {
 public:
-    explicit FrameWatch(QWidget* window) : QTimer(window), m_window(window)
+    FrameWatch(QWidget* window, const QMargins& placedWith) : QTimer(window), m_window(window), m_placedWith(placedWith)
     {
         setObjectName(QStringLiteral("centreOnScreenFrameWatch"));
         setInterval(kFrameLookMs);
@@ -65,19 +66,20 @@ private:
     void look()
     {
         if (!m_window->isVisible())
-            return; // not shown yet: the wait starts with the show
-        m_looked += kFrameLookMs;
+            return; // not shown yet: the watch starts with the show
         const QMargins frame = frameOf(m_window);
-        if (frame.isNull() && m_looked < kFrameWaitMs)
-            return;
-        if (!frame.isNull()) {
+        if (!frame.isNull() && frame != m_placedWith) {
             g_frames[kindOf(m_window)] = g_lastFrame = frame;
             place(m_window, frame);
+            m_placedWith = frame;
         }
-        deleteLater();
+        m_looked += kFrameLookMs;
+        if (m_looked >= kFrameWaitMs)
+            deleteLater();
     }
 
     QWidget* m_window;
+    QMargins m_placedWith;
     int m_looked = 0;
 };
 } // namespace
@@ -88,11 +90,12 @@ void centreOnScreen(QWidget* window)
     // Wayland clients cannot place their windows: the compositor does.
     if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         return;
-    const QMargins frame = window->isVisible() ? frameOf(window) : QMargins();
-    place(window, frame.isNull() ? knownFrame(window) : frame);
+    const QMargins own = window->isVisible() ? frameOf(window) : QMargins();
+    const QMargins frame = own.isNull() ? knownFrame(window) : own;
+    place(window, frame);
     delete window->findChild<QTimer*>(QStringLiteral("centreOnScreenFrameWatch"), Qt::FindDirectChildrenOnly);
-    if (frame.isNull())
-        new FrameWatch(window);
+    if (own.isNull())
+        new FrameWatch(window, frame);
 }
 
 QAction* addAction(QMenu* menu, const QString& caption, const char* name)
