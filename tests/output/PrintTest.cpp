@@ -239,39 +239,6 @@ private slots:
         QCOMPARE(m_log.ops.last().kind, PrintOp::End);
     }
 
-    // Paper too short for 68 lines opens the next page, with its header, before
-    // a line would run off the printable area; the final piece included.
-    void shortPaperOpensAPageBeforeALineWouldRunOff_data()
-    {
-        QTest::addColumn<int>("crs");
-        QTest::addColumn<QStringList>("openers"); // the first body line of pages 2, 3, ...
-        // Letter in this metric: the header leaves room for 59 lines a page.
-        QTest::newRow("letter, three pages") << 140 << QStringList{"L60", "L119"};
-        QTest::newRow("the final piece opens page 2") << 59 << QStringList{"end"};
-    }
-    void shortPaperOpensAPageBeforeALineWouldRunOff()
-    {
-        QFETCH(int, crs);
-        QFETCH(QStringList, openers);
-        m_log.pageHeight = 15840;
-        window().text1->append(numberedLines(crs));
-
-        window().mnuPrint->trigger();
-
-        const QList<PrintOp> lines = bodyLines(m_log);
-        QCOMPARE(lines.size(), crs + 1);
-        QStringList opened;
-        for (qsizetype i = 0; i < lines.size(); ++i) {
-            QCOMPARE(lines[i].text, i < crs ? QStringLiteral("L%1").arg(i + 1) : QStringLiteral("end"));
-            QVERIFY2(lines[i].y + RecordingPrinter::heightAt(10) <= 15840 - 720, qPrintable(lines[i].text));
-            if (i > 0 && lines[i].page != lines[i - 1].page)
-                opened.append(lines[i].text);
-        }
-        QCOMPARE(opened, openers);
-        QCOMPARE(headerLines(m_log).size(), openers.size() + 1);
-        QCOMPARE(m_log.ops.last().kind, PrintOp::End);
-    }
-
     void loneCrEndsItsLineWithoutEatingTheNextAndAFinalCrEndsTheLastLine_data()
     {
         QTest::addColumn<QByteArray>("body");
