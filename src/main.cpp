@@ -4,8 +4,10 @@
 #include "client/FingerTarget.h"
 #include "shell/Form1.h"
 #include "shell/LinkQuery.h"
+#include "shell/finger.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -30,12 +32,14 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(programIcon());
     QtPlatform services;
     setPlatform(&services);
-    if (!line.error.isEmpty())
-        reportBadLink(line.error);
 
-    // A copy already running takes the link (or only shows its window) and this start ends.
+    // A copy already running takes the link (or only shows its window) and this start ends;
+    // a link it cannot read it reports over its own window.
     SingleInstance instance;
-    const SingleInstance::Role role = instance.start(line.target ? QStringList{line.link} : QStringList{}, activationToken);
+    const SingleInstance::Role role =
+        instance.start(line.link.isEmpty() ? QStringList{} : QStringList{line.link}, activationToken);
+    if (!line.error.isEmpty())
+        std::fprintf(stderr, "finger-quobix: %s\n", qPrintable(line.error));
     if (!instance.errorText().isEmpty())
         std::fprintf(stderr, "finger-quobix: %s\n", qPrintable(instance.errorText()));
     if (role != SingleInstance::Role::Running)
@@ -48,5 +52,8 @@ int main(int argc, char** argv)
     tray.Form_Load();
     if (line.target)
         links.run(*line.target);
+    // Reported once the program runs: the tray and the server do not wait for the box.
+    if (!line.error.isEmpty())
+        QTimer::singleShot(0, &tray, [&tray, &line] { reportBadLink(line.error, tray.mainWindow(), false); });
     return QApplication::exec();
 }

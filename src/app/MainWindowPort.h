@@ -25,6 +25,11 @@ public:
     virtual QComboBox* hostBox() = 0;
     virtual QLineEdit* userBox() = 0;
 
+    // The host and user of the query whose reply the reply box shows (what the
+    // boxes hold while no query has run), for the printed header.
+    virtual QString replyHost() = 0;
+    virtual QString replyUser() = 0;
+
     // The busy pointer: set while a query or a save is under way.
     virtual bool isBusy() const = 0;
     virtual void setBusy(bool busy) = 0;

@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPrinter>
@@ -109,6 +110,9 @@ Platform::SaveResult QtPlatform::saveFileName(QWidget* parent, const QString& pr
         const QStringList chosen = dialog.selectedFiles();
         if (chosen.isEmpty())
             return {QString(), true};
+        // Qt's own dialog has a name field; a desktop's dialog gives only the path.
+        auto* nameField = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        const QString typed = nameField ? nameField->text() : chosen.first();
         // A missing folder, a read-only file or a write-protected folder is
         // refused here, and the dialog comes back with the name as typed
         // (a desktop's own dialog may already have closed, so it opens again).
@@ -121,7 +125,14 @@ Platform::SaveResult QtPlatform::saveFileName(QWidget* parent, const QString& pr
         const QFileInfo refused(chosen.first());
         if (refused.absoluteDir().exists())
             dialog.setDirectory(refused.absolutePath());
-        dialog.selectFile(refused.absoluteDir().exists() ? refused.fileName() : chosen.first());
+        if (refused.absoluteDir().exists()) {
+            dialog.selectFile(refused.fileName());
+        } else {
+            // selectFile() would cut a path in a missing folder down (its leading "/" lost).
+            dialog.selectFile(chosen.first());
+            if (nameField)
+                nameField->setText(typed);
+        }
     }
 }
 

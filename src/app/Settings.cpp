@@ -151,11 +151,15 @@ int registerInstalledProgram(const QString& folder, const QString& baseName, con
     return registerInstalledPath(registrationPath(folder, baseName), baseName + QStringLiteral(".exe"), title);
 }
 
-int registerInstalledPath(const QString& ownPath, const QString& ownFile, const QString& title)
+int registerInstalledPath(const QString& ownPath, const QString& ownFile, const QString& title, OwnSlot rule)
 {
+    const auto isOwn = [&](const QString& value) {
+        return rule == OwnSlot::Contains ? value.contains(ownFile, Qt::CaseSensitive)
+                                         : value.section(QLatin1Char('/'), -1) == ownFile;
+    };
     for (int n = 1; n <= kRegisterSlots; ++n) {
         const QString value = Settings::read(kMakerRegister, kInstalledApps, numbered(QStringLiteral("App"), n));
-        if (trimBlanks(value).isEmpty() || value.contains(ownFile, Qt::CaseSensitive)) {
+        if (trimBlanks(value).isEmpty() || isOwn(value)) {
             Settings::write(kMakerRegister, kInstalledApps, numbered(QStringLiteral("App"), n), ownPath);
             Settings::write(kMakerRegister, kInstalledApps, numbered(QStringLiteral("App Description"), n), title);
             return n;
@@ -171,7 +175,8 @@ int registerInstalledProgram()
     return registerInstalledProgram(QDir::toNativeSeparators(exe.absolutePath()), exe.completeBaseName(), kAppTitle);
 #else
     // Elsewhere the record names the executable itself: a folder joined
-    // with "\" and ".exe" would name nothing.
-    return registerInstalledPath(exe.absoluteFilePath(), exe.fileName(), kAppTitle);
+    // with "\" and ".exe" would name nothing. Without ".exe" a bare name is
+    // part of many a path (finger-quobix2, /opt/finger-quobix-old/tool) that is not ours.
+    return registerInstalledPath(exe.absoluteFilePath(), exe.fileName(), kAppTitle, OwnSlot::LastComponent);
 #endif
 }

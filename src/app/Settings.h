@@ -40,7 +40,13 @@ QString registrationPath(const QString& folder, const QString& baseName);
 // Writes the program into the first free slot, or its own slot if that comes first.
 // Returns the slot number used, or 0 when all 100 slots hold other programs.
 int registerInstalledProgram(const QString& folder, const QString& baseName, const QString& title);
+// How a slot's path is recognised as this program's own.
+enum class OwnSlot {
+    Contains, // the file name anywhere in the path (the register's Windows form)
+    LastComponent, // the path's last component is exactly the file name
+};
 // The same with the path to write and the file name that marks this program's own slot.
-int registerInstalledPath(const QString& ownPath, const QString& ownFile, const QString& title);
+int registerInstalledPath(const QString& ownPath, const QString& ownFile, const QString& title,
+                          OwnSlot rule = OwnSlot::Contains);
 // The same for the running executable: on Windows in the form above, elsewhere its real path.
 int registerInstalledProgram();

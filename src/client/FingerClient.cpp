@@ -193,7 +193,6 @@ void FingerClient::startQuery(bool longQuery)
     m_window.setBusy(true);
     m_running = true;
     try {
-        m_window.replyBox()->clear();
         const FingerQuery::BoxTarget target =
             FingerQuery::boxTarget(m_window.hostBox()->currentText(), m_window.userBox()->text());
         if (target.host != m_window.hostBox()->currentText()) {
@@ -214,6 +213,11 @@ void FingerClient::startQuery(bool longQuery)
             m_window.hostBox()->setFocus();
             return;
         }
+        // Checked first: a query refused for want of a host keeps the reply box as it was.
+        m_window.replyBox()->clear();
+        m_replyHost = m_queryHost;
+        m_replyUser = target.user;
+        m_replyShown = true;
 
         if (hostHasControlCharacter(m_queryHost)) {
             endQuery(QStringLiteral("Error trying to connect to ") + visibleControls(m_queryHost));

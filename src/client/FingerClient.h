@@ -69,6 +69,11 @@ public:
     // The last query's host as typed and its query text.
     QString queryHost() const { return m_queryHost; }
     QString queryText() const { return m_queryText; }
+    // The host and user box texts of the query whose reply the reply box shows;
+    // false before the first query.
+    bool replyShown() const { return m_replyShown; }
+    QString replyHost() const { return m_replyHost; }
+    QString replyUser() const { return m_replyUser; }
 
     // Focus and Enter in the host and user boxes.
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -85,6 +90,9 @@ private:
     SocketComponent& m_socket;
     QString m_queryHost;
     QString m_queryText;
+    QString m_replyHost;
+    QString m_replyUser;
+    bool m_replyShown = false;
     qint64 m_replyBytes = 0;
     QPointer<frmhost> m_remover;
     // Ends a query that a trickling server would otherwise hold for ever.

@@ -8,15 +8,17 @@
 #include "output/TranscriptText.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QSaveFile>
+
+#include <algorithm>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -55,6 +57,35 @@ bool writeAll(QFileDevice& file, const QByteArray& data)
     return true;
 }
 
+#ifdef Q_OS_UNIX
+// The new file takes over what the old one carried: its mode, then its
+// extended attributes, ACLs among them (after the mode, which would reset an
+// ACL's mask). What the file system refuses (another's label) is let go.
+void keepModeAndAttributes(const QString& fileName, int fd)
+{
+    const QByteArray path = QFile::encodeName(fileName);
+    struct stat old = {};
+    if (::stat(path.constData(), &old) != 0)
+        return;
+    ::fchmod(fd, old.st_mode & 07777);
+    const ssize_t size = ::listxattr(path.constData(), nullptr, 0);
+    if (size <= 0)
+        return;
+    QByteArray names(size, '\0');
+    const ssize_t got = ::listxattr(path.constData(), names.data(), names.size());
+    for (const QByteArray& name : names.left(std::max<ssize_t>(got, 0)).split('\0')) {
+        if (name.isEmpty())
+            continue;
+        const ssize_t length = ::getxattr(path.constData(), name.constData(), nullptr, 0);
+        if (length < 0)
+            continue;
+        QByteArray value(length, '\0');
+        if (::getxattr(path.constData(), name.constData(), value.data(), value.size()) == length)
+            ::fsetxattr(fd, name.constData(), value.constData(), value.size(), 0);
+    }
+}
+#endif
+
 // The text goes to a temporary file beside the target that replaces it only
 // when complete, so a failed save leaves any earlier file intact. Unbuffered,
 // so a short write shows up here: a buffered one failing in commit()'s flush
@@ -64,6 +95,9 @@ QString saveReplacing(const QString& fileName, const QByteArray& text)
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return file.errorString();
+#ifdef Q_OS_UNIX
+    keepModeAndAttributes(fileName, file.handle());
+#endif
     if (!writeAll(file, text) || !writeAll(file, QByteArrayLiteral("\r\n"))) {
         const QString error = file.errorString(); // before cancelWriting() puts its own text there
         file.cancelWriting();
@@ -72,8 +106,7 @@ QString saveReplacing(const QString& fileName, const QByteArray& text)
     return file.commit() ? QString() : file.errorString();
 }
 
-// A device or a pipe is written in place: a file renamed over it would put a
-// plain file where the device or the pipe was. Empty when written.
+// Written in place: opened and truncated, never replaced. Empty when written.
 QString writeInPlace(const QString& fileName, const QByteArray& text)
 {
     QFile file;
@@ -101,10 +134,22 @@ QString writeInPlace(const QString& fileName, const QByteArray& text)
     return written ? QString() : file.errorString();
 }
 
-bool isDeviceOrPipe(const QString& fileName)
+// Replacing would break a device, a pipe, a file's other hard links, or
+// another user's ownership of the file: those are written where they are.
+bool writesInPlace(const QString& fileName)
 {
     const QFileInfo target(fileName);
-    return target.exists() && !target.isFile() && !target.isDir();
+    if (!target.exists() || target.isDir())
+        return false;
+    if (!target.isFile())
+        return true;
+#ifdef Q_OS_UNIX
+    struct stat status = {};
+    return ::stat(QFile::encodeName(fileName).constData(), &status) == 0
+           && (status.st_nlink > 1 || status.st_uid != ::geteuid());
+#else
+    return false;
+#endif
 }
 } // namespace
 
@@ -134,7 +179,7 @@ void Transcript::SaveFileAs(const QString& fileName, const QByteArray& text)
 {
     const bool wasBusy = m_window.isBusy();
     m_window.setBusy(true);
-    const QString error = isDeviceOrPipe(fileName) ? writeInPlace(fileName, text) : saveReplacing(fileName, text);
+    const QString error = writesInPlace(fileName) ? writeInPlace(fileName, text) : saveReplacing(fileName, text);
     m_window.setBusy(wasBusy);
     if (!error.isEmpty())
         platform().messageBox(m_window.dialogParent(), error, Platform::Icon::Exclamation, kAppTitle);
@@ -163,28 +208,41 @@ void Transcript::printMessage()
     // The run works on its own copy; later replies do not change it.
     const QByteArray body = m_window.replyBox()->data();
     const ReplyText::Spans utf8 = m_window.replyBox()->model().utf8Spans();
-    QString subject = headerSubject(m_window.hostBox()->currentText(), m_window.userBox()->text());
+    // The header names where the reply came from, not what the boxes hold by now.
+    const QString host = m_window.replyHost();
+    QString subject = headerSubject(host, m_window.replyUser());
 
     QString error;
     m_printer = platform().defaultPrinter(&error);
     bool ok = m_printer && m_printer->setPrintQualityHigh() && m_printer->setCopyCount(1)
-              && m_printer->setDocumentName(documentName(m_window.hostBox()->currentText())) && PrintHeader(subject)
+              && m_printer->setDocumentName(documentName(host)) && PrintHeader(subject)
               && setprinterfont(kBodyFont, kBodySize, 0, 0, 0);
     if (ok) {
         CrLineWalker walker(body);
         QByteArray line;
         int lineCounter = 0;
+        const auto fits = [this](const QString& text) {
+            return m_printer->currentY() + m_printer->textHeight(text) <= m_printer->printableHeight();
+        };
+        const auto nextPage = [&] {
+            return m_printer->newPage() && PrintHeader(subject) && setprinterfont(kBodyFont, kBodySize, 0, 0, 0);
+        };
         while (walker.next(line)) {
-            if (countBodyLine(lineCounter)) {
-                ok = m_printer->newPage() && PrintHeader(subject) && setprinterfont(kBodyFont, kBodySize, 0, 0, 0);
+            const QString text = ReplyText::decode(body, utf8, walker.lineStart(), walker.lineStart() + line.size());
+            if (countBodyLine(lineCounter, fits(text))) {
+                ok = nextPage();
                 if (!ok)
                     break;
             }
-            pOut(ReplyText::decode(body, utf8, walker.lineStart(), walker.lineStart() + line.size()));
+            pOut(text);
             QCoreApplication::processEvents();
         }
+        // The last piece is not counted, but it too must land on the paper.
+        const QString rest = ReplyText::decode(body, utf8, walker.restStart(), body.size());
+        if (ok && !fits(rest))
+            ok = nextPage();
         if (ok)
-            pOut(ReplyText::decode(body, utf8, walker.restStart(), body.size()));
+            pOut(rest);
     }
     if (ok) {
         cursor.restore();

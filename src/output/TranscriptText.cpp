@@ -147,10 +147,10 @@ QString padHeader(QString text, double pageWidth, double printableWidth,
     return text;
 }
 
-bool countBodyLine(int& lineCounter)
+bool countBodyLine(int& lineCounter, bool fitsOnPage)
 {
     ++lineCounter;
-    if (lineCounter <= kLinesPerPage)
+    if (lineCounter <= kLinesPerPage && fitsOnPage)
         return false;
     lineCounter = 0;
     return true;

@@ -44,7 +44,9 @@ QString padHeader(QString text, double pageWidth, double printableWidth,
 
 // Counts one body line; true when that line opens a new page, in which case
 // the counter starts again at 0 (the opening line itself is not counted).
-bool countBodyLine(int& lineCounter);
+// A line that would not fit below the last one opens a page however few the
+// page holds, so paper shorter than 68 lines loses none.
+bool countBodyLine(int& lineCounter, bool fitsOnPage = true);
 
 // Walks the body text line by line: each line ends at a CR, and an LF right
 // after the CR goes with it.

@@ -50,7 +50,10 @@ void onTerminationSignal(int)
 } // namespace
 
 Form1::Form1(const RuntimeConfig& config, QWidget* parent)
-    : QWidget(parent), quit([] { QCoreApplication::quit(); }), m_config(config),
+    // exit(), not quit(): quit() first asks every open window to close, and a
+    // window with a question (an unsent feedback mail) would hold the end up.
+    // The settings are saved by then; exit() also ends any box's own loop.
+    : QWidget(parent), quit([] { QCoreApplication::exit(0); }), m_config(config),
       m_links(std::make_unique<LinkQuery>(*this))
 {
     setObjectName(QStringLiteral("Form1"));

@@ -71,8 +71,9 @@ void LinkQuery::typeAndEnter()
     QCoreApplication::sendEvent(window.Text3, &enter);
 }
 
-void reportBadLink(const QString& error, QWidget* parent)
+void reportBadLink(const QString& error, QWidget* parent, bool onStandardError)
 {
-    std::fprintf(stderr, "finger-quobix: %s\n", qPrintable(error));
+    if (onStandardError)
+        std::fprintf(stderr, "finger-quobix: %s\n", qPrintable(error));
     platform().messageBox(parent, error, Platform::Icon::Exclamation, QString());
 }

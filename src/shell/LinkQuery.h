@@ -37,5 +37,5 @@ private:
     QTimer m_wait;
 };
 
-// A link that cannot be read: on standard error and in a message box, never sent.
-void reportBadLink(const QString& error, QWidget* parent = nullptr);
+// A link that cannot be read: on standard error (unless said there already) and in a message box, never sent.
+void reportBadLink(const QString& error, QWidget* parent = nullptr, bool onStandardError = true);

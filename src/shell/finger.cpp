@@ -58,6 +58,8 @@ finger::finger(const RuntimeConfig& config, QWidget* parent) : QMainWindow(paren
     setWindowIcon(programIcon());
     createControls();
     createMenus();
+    // Only now does the menu bar have its height: the designed client area lies below it.
+    resize(Twips::toPixelsX(kClientWidth), menuBar()->sizeHint().height() + Twips::toPixelsY(kClientHeight));
     new FramePacer(this);
     yieldAccessKeysToMenuBar(this);
     // The Edit menu's keys are checked against its rules as they are pressed, wherever the focus is.
@@ -188,8 +190,6 @@ void finger::createControls()
 
     // Made smaller, the window would push the buttons and boxes out of sight.
     client->setMinimumSize(Twips::toPixelsX(kMinClientWidth), Twips::toPixelsY(kReplyTop + kMinReplyHeight));
-    const int menuHeight = menuBar()->sizeHint().height();
-    resize(Twips::toPixelsX(kClientWidth), menuHeight + Twips::toPixelsY(kClientHeight));
     StatusBar1->setFixedHeight(std::max(Twips::toPixelsY(kStatusHeight), StatusBar1->sizeHint().height()));
 }
 
@@ -287,6 +287,16 @@ void finger::Form_Load()
 void finger::appendLine(const QString& line)
 {
     text1->append(line + QStringLiteral("\r\n"));
+}
+
+QString finger::replyHost()
+{
+    return m_client->replyShown() ? m_client->replyHost() : text2->currentText();
+}
+
+QString finger::replyUser()
+{
+    return m_client->replyShown() ? m_client->replyUser() : Text3->text();
 }
 
 bool finger::isBusy() const
@@ -448,7 +458,10 @@ bool finger::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::ShortcutOverride && watched->isWidgetType()
         && static_cast<QWidget*>(watched)->window() == this) {
         const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
-        if (pressed == mnuCopy->shortcut() || pressed == mnuSelect->shortcut()) {
+        // A host or user box that holds text keeps its own Select All and Copy, as any text field.
+        const bool boxWithText = ((watched == text2 || watched == text2->lineEdit()) && !text2->currentText().isEmpty())
+                                 || (watched == Text3 && !Text3->text().isEmpty());
+        if (!boxWithText && (pressed == mnuCopy->shortcut() || pressed == mnuSelect->shortcut())) {
             // The menu's rules apply to the state at the moment of the key, not at the
             // menu's last opening; and its keys act on the reply box, so the focused
             // box does not claim them while the menu's item is enabled.

@@ -84,6 +84,8 @@ public:
     ReplyBox* replyBox() override { return text1; }
     QComboBox* hostBox() override { return text2; }
     QLineEdit* userBox() override { return Text3; }
+    QString replyHost() override;
+    QString replyUser() override;
     bool isBusy() const override;
     void setBusy(bool busy) override;
     QString statusText() const override;

@@ -3,18 +3,25 @@
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "../client/ClientHarness.h"
+#include "app/Twips.h"
+#include "client/frmhost.h"
+#include "contact/About.h"
+#include "contact/SendForm.h"
 #include "reply/FindWindow.h"
 #include "reply/ReplyBox.h"
+#include "server/FingerServerSetup.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTimer>
 
 // The main window on a real desktop: Xvfb, openbox and a system tray, driven
 // through the X server the way a user's keyboard and mouse would.
@@ -147,6 +154,67 @@ private slots:
             QVERIFY(key({"Escape"}));
         }
         QCOMPARE(QApplication::focusWidget(), w.Text3);
+    }
+
+    // Below the menu bar the window has its designed client area.
+    void clientAreaBelowTheMenuBarHasTheDesignedSize()
+    {
+        finger& w = window();
+        QVERIFY(w.menuBar()->height() > 0);
+        QCOMPARE(w.menuBar()->y(), 0);
+        QCOMPARE(w.height() - w.menuBar()->height(), Twips::toPixelsY(3945));
+        QCOMPARE(w.width(), Twips::toPixelsX(7065));
+    }
+
+    // Each window opens centred with the frame openbox gives it; opened again,
+    // with a frame of its kind seen, it is in its place at once (no jump).
+    void windowsOpenCentredWithTheirFrame_data()
+    {
+        QTest::addColumn<QString>("which");
+        for (const char* which : {"main", "setup", "remover", "about", "feedback"})
+            QTest::newRow(which) << which;
+    }
+    void windowsOpenCentredWithTheirFrame()
+    {
+        QFETCH(QString, which);
+        recordingPlatform().launchResult = 2; // no mail program: the feedback form
+        const auto open = [&]() -> QWidget* {
+            if (which == "setup")
+                window().mnuServer->trigger();
+            else if (which == "remover")
+                window().mnuHost->trigger();
+            else if (which == "feedback")
+                tray().mnuYarbo->trigger();
+            else if (which == "about")
+                tray().mnuAbout->trigger();
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                if (top->isVisible() && (qobject_cast<FingerServerSetup*>(top) || qobject_cast<frmhost*>(top)
+                                         || qobject_cast<SendForm*>(top) || qobject_cast<About*>(top)))
+                    return top;
+            }
+            return &window();
+        };
+        const QPoint centre = QRect(QPoint(0, 0), recordingPlatform().screen).center();
+        for (int opening = 1; opening <= (which == "main" ? 1 : 2); ++opening) {
+            QWidget* shown = open();
+            QCOMPARE(shown == &window(), which == "main");
+            const QPoint placed = shown->pos();
+            QTRY_VERIFY(shown->frameGeometry().height() > shown->height());
+            QTRY_VERIFY2((shown->frameGeometry().center() - centre).manhattanLength() <= 2,
+                         qPrintable(QStringLiteral("opening %1: frame centred at %2,%3")
+                                        .arg(opening)
+                                        .arg(shown->frameGeometry().center().x())
+                                        .arg(shown->frameGeometry().center().y())));
+            if (opening == 2)
+                QCOMPARE(shown->pos(), placed);
+            // Its frame settled (the watch that follows it has ended) before the next opening.
+            if (opening == 1 && which != "main")
+                QTRY_VERIFY(!shown->findChild<QTimer*>("centreOnScreenFrameWatch"));
+            if (shown != &window()) {
+                shown->close();
+                QTRY_VERIFY(!shown->isVisible());
+            }
+        }
     }
 
     void replySelectionIsThePrimarySelectionWithLinuxLineEnds_data()

@@ -10,6 +10,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QFileDialog>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -20,6 +21,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <map>
@@ -174,6 +176,38 @@ private slots:
         real.messageBox(nullptr, QStringLiteral("Hi"), Platform::Icon::Exclamation, QString(), Platform::Buttons::Ok);
         const int caption = QFontMetrics(QApplication::font()).horizontalAdvance(QStringLiteral("Finger Quobix 2.2"));
         QVERIFY2(boxWidth >= caption + 120, qPrintable(QString::number(boxWidth)));
+    }
+
+    // A path refused for its missing folder comes back in the Save As dialog exactly as typed.
+    void saveAsKeepsTheTypedPathAfterAMissingFolder()
+    {
+        QTemporaryDir dir;
+        const QString typed = dir.filePath("missing/new.txt");
+        QtPlatform real;
+        QStringList shown;
+        QTimer user;
+        connect(&user, &QTimer::timeout, this, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                box->accept();
+            } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+                auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                shown.append(name->text());
+                if (shown.size() == 1) {
+                    name->setText(typed);
+                    static_cast<QDialog*>(dialog)->accept(); // as the Save button does
+                } else {
+                    dialog->reject();
+                }
+            }
+        });
+        user.start(20);
+
+        const Platform::SaveResult result = real.saveFileName(nullptr, "Finger Quobix Log.txt");
+
+        QCOMPARE(shown, (QStringList{"Finger Quobix Log.txt", typed}));
+        QVERIFY(result.fileName.isEmpty());
+        QVERIFY(!result.failed);
     }
 };
 

@@ -1,3 +1,4 @@
+#include "DesktopSession.h"
 #include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
@@ -9,6 +10,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QLineEdit>
 #include <QFile>
@@ -17,7 +19,9 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -30,6 +34,58 @@ QStringList lines(const QString& text)
 {
     return text.split(QStringLiteral("\r\n"));
 }
+
+// The real program in a home of its own: settings with a profile and a host
+// list, a private runtime folder (so it never hands over to another copy).
+struct RealRun
+{
+    QTemporaryDir home;
+    QString config = home.path() + "/config";
+    QProcess process;
+
+    // On the desktop given, or offscreen.
+    explicit RealRun(const DesktopSession* desktop = nullptr)
+    {
+        QProcessEnvironment env = desktop ? desktop->environment() : QProcessEnvironment::systemEnvironment();
+        {
+            QSettings store(config + "/Finger Quobix.conf", QSettings::IniFormat);
+            store.setValue("Finger/Real Name", "Ann Example");
+            store.setValue("Setup/Host List0", "a.example");
+            store.setValue("Setup/Host List5", "b.example");
+        }
+        QDir(home.path()).mkpath("runtime");
+        env.insert("XDG_CONFIG_HOME", config);
+        env.insert("XDG_RUNTIME_DIR", home.path() + "/runtime");
+        if (!desktop)
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(env);
+    }
+    ~RealRun()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+
+    // SIGTERM, then whether the run ended at once, with status 0 and the exit's save.
+    void terminate()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+        // A question left open would hold it for ever; an end takes milliseconds.
+        QVERIFY2(process.waitForFinished(5000), "the program did not end on SIGTERM");
+        qInfo("ended %lld ms after SIGTERM", clock.elapsed());
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QSettings store(config + "/Finger Quobix.conf", QSettings::IniFormat);
+        QCOMPARE(store.value("Finger/Real Name").toString(), QString("Ann Example"));
+        // The host box closed the gap; only the exit save writes that.
+        QCOMPARE(store.value("Setup/Host List1").toString(), QString("b.example"));
+        QCOMPARE(store.value("Setup/Host List5").toString(), QString());
+    }
+};
 } // namespace
 
 class LifeTest : public ProgramTest
@@ -319,32 +375,65 @@ private slots:
     {
         const QString binary = QStringLiteral(FINGER_QUOBIX_BINARY);
         QVERIFY2(QFile::exists(binary), qPrintable(binary));
-        QTemporaryDir home;
-        const QString config = home.path() + "/config";
-        {
-            QSettings store(config + "/Finger Quobix.conf", QSettings::IniFormat);
-            store.setValue("Finger/Real Name", "Ann Example");
-            store.setValue("Setup/Host List0", "a.example");
-            store.setValue("Setup/Host List5", "b.example");
-        }
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", config);
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        process.setProcessEnvironment(env);
-        process.start(binary, {});
-        QVERIFY(process.waitForStarted());
+        RealRun run;
+        run.process.start(binary, {});
+        QVERIFY(run.process.waitForStarted());
         // Registration is the first thing start-up writes; the signal handler is in place before it.
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(config + "/Tesselwick Solutions.conf"), 10000);
-        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-        QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(run.config + "/Tesselwick Solutions.conf"), 10000);
+        run.terminate();
+    }
 
-        QSettings store(config + "/Finger Quobix.conf", QSettings::IniFormat);
-        QCOMPARE(store.value("Finger/Real Name").toString(), QString("Ann Example"));
-        // The host box closed the gap; only the exit save writes that.
-        QCOMPARE(store.value("Setup/Host List1").toString(), QString("b.example"));
-        QCOMPARE(store.value("Setup/Host List5").toString(), QString());
+    // An unreadable link is reported by the running program: the finger server
+    // answers while the box is up, and SIGTERM still ends the run as Exit does.
+    void unreadableLinkWaitsForTheRunningProgram()
+    {
+        RealRun run;
+        run.process.start(QStringLiteral(FINGER_QUOBIX_BINARY), {"finger://%00"});
+        QVERIFY(run.process.waitForStarted());
+        QByteArray reply;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&reply] {
+                QTcpSocket visitor;
+                visitor.connectToHost(QHostAddress::LocalHost, 79);
+                if (!visitor.waitForConnected(1000))
+                    return false;
+                visitor.write("\r\n");
+                while (visitor.waitForReadyRead(2000))
+                    reply += visitor.readAll();
+                return !reply.isEmpty();
+            }(),
+            10000);
+        QVERIFY2(reply.contains("Ann Example"), reply.constData());
+        QVERIFY(run.process.state() == QProcess::Running);
+        run.terminate();
+        QVERIFY(run.process.readAllStandardError().contains("finger://%00"));
+    }
+
+    // SIGTERM asks nothing, not even about an unsent feedback mail.
+    void terminationSignalAsksNothing()
+    {
+        DesktopSession desktop;
+        if (!desktop.isRunning())
+            QSKIP(qPrintable("No private desktop: " + desktop.whyNot()));
+        if (const QString missing = DesktopSession::missingTool({"xdotool"}); !missing.isEmpty())
+            QSKIP(qPrintable(missing + " is not installed (scripts/install-deps.sh --tests installs it)"));
+        const QString xdotool = QStandardPaths::findExecutable("xdotool");
+        RealRun run(&desktop);
+        // No desktop launcher on its PATH: "Email Yarbo" falls back to the feedback form.
+        QDir(run.home.path()).mkpath("bin");
+        QProcessEnvironment env = run.process.processEnvironment();
+        env.insert("PATH", run.home.path() + "/bin");
+        run.process.setProcessEnvironment(env);
+        run.process.start(QStringLiteral(FINGER_QUOBIX_BINARY), {});
+        QVERIFY(run.process.waitForStarted());
+        auto tool = [&](const QStringList& arguments) { return !desktop.run(xdotool, arguments).isNull(); };
+        QVERIFY(tool({"search", "--sync", "--onlyvisible", "--name", "^Finger Quobix 2.2$", "windowactivate", "--sync"}));
+        // Help, "&Yarbo on the Web", its first item "Email Yarbo".
+        QVERIFY(tool({"key", "--delay", "100", "alt+h", "y", "Return"}));
+        QVERIFY(tool({"search", "--sync", "--onlyvisible", "--name", "send an email", "windowactivate", "--sync"}));
+        QVERIFY(tool({"key", "Tab"}));
+        QVERIFY(tool({"type", "unsent words"}));
+        run.terminate();
     }
 };
 

@@ -174,18 +174,30 @@ private slots:
         QCOMPARE(ClipboardText::withPlatformLineEnds(text), expected);
     }
 
+    // Ctrl+A and Ctrl+C act on the reply box wherever the focus is, except in a
+    // host or user box holding text, which selects and copies its own text.
+    // The Edit menu's items always act on the reply box.
     void editKeysFollowTheReplyBoxWhereverTheFocusIs_data()
     {
         QTest::addColumn<QString>("focus");
-        for (const char* name : {"Text3", "text2", "Command1", "text1"})
-            QTest::newRow(name) << name;
+        QTest::addColumn<QString>("boxText"); // what the focused box holds
+        QTest::addColumn<bool>("boxActs");
+        QTest::newRow("user box with text") << "Text3" << "joe" << true;
+        QTest::newRow("host box with text") << "text2" << "example.org" << true;
+        QTest::newRow("empty user box") << "Text3" << "" << false;
+        QTest::newRow("empty host box") << "text2" << "" << false;
+        QTest::newRow("button") << "Command1" << "" << false;
+        QTest::newRow("reply box") << "text1" << "" << false;
     }
     void editKeysFollowTheReplyBoxWhereverTheFocusIs()
     {
         QFETCH(QString, focus);
+        QFETCH(QString, boxText);
+        QFETCH(bool, boxActs);
         finger& w = window();
         QVERIFY(QTest::qWaitForWindowActive(&w));
-        w.Text3->setText("joe");
+        w.Text3->setText(focus == "Text3" ? boxText : "joe");
+        w.text2->setEditText(focus == "text2" ? boxText : "other.example");
         w.text1->setText("one\r\ntwo");
         // The menu opened once with nothing selected: its Copy was disabled then.
         emit w.mnuEdit->aboutToShow();
@@ -193,13 +205,26 @@ private slots:
         QWidget* control = w.findChild<QWidget*>(focus);
 
         control->setFocus();
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
-        QCOMPARE(w.text1->selLength(), w.text1->length());
+        QWidget* focused = QApplication::focusWidget();
+        QLineEdit* field = focus == "text2" ? w.text2->lineEdit() : qobject_cast<QLineEdit*>(focused);
+        if (field)
+            field->deselect();
+        QTest::keyClick(focused, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(w.text1->selLength(), boxActs ? 0 : w.text1->length());
+        if (boxActs) {
+            QCOMPARE(QApplication::focusWidget(), focused);
+            QCOMPARE(field->selectedText(), boxText);
+        }
 
         QGuiApplication::clipboard()->setText("older");
         control->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier);
-        QCOMPARE(QGuiApplication::clipboard()->text(), QString("one\ntwo"));
+        QCOMPARE(QGuiApplication::clipboard()->text(), boxActs ? boxText : QString("one\ntwo"));
+
+        // The menu's Select All is the reply box's, wherever the focus is.
+        control->setFocus();
+        w.mnuSelect->trigger();
+        QCOMPARE(w.text1->selLength(), w.text1->length());
     }
 
     void noTwoControlsOfAWindowShareAnAccessKey()

@@ -1,6 +1,8 @@
 #include "TestMain.h"
 #include "app/Settings.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTest>
 
@@ -136,6 +138,33 @@ private slots:
             if (it.key() != expected)
                 QCOMPARE(app(it.key()), it.value());
         }
+    }
+
+    // Outside Windows the register holds real paths: a slot is this program's
+    // only when its last component is the executable's own file name.
+    void unixSlotIsOwnOnlyByItsWholeFileName_data()
+    {
+        QTest::addColumn<QString>("taken"); // slot 1; NAME stands for the executable's file name
+        QTest::addColumn<int>("expected");
+        QTest::newRow("the name as a folder's prefix") << "/opt/NAME-old/tool" << 2;
+        QTest::newRow("a longer file name") << "/usr/bin/NAME2" << 2;
+        QTest::newRow("moved elsewhere") << "/old/place/NAME" << 1;
+    }
+    void unixSlotIsOwnOnlyByItsWholeFileName()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("the Windows register names programs by their .exe");
+#endif
+        QFETCH(QString, taken);
+        QFETCH(int, expected);
+        const QString own = QCoreApplication::applicationFilePath();
+        const QString other = taken.replace("NAME", QFileInfo(own).fileName());
+        Settings::write(kMakerRegister, kRegister, "App1", other);
+
+        QCOMPARE(registerInstalledProgram(), expected);
+        QCOMPARE(app(expected), own);
+        if (expected != 1)
+            QCOMPARE(app(1), other);
     }
 
     void registrationWritesNothingWhenAllSlotsAreTaken()

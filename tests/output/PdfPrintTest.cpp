@@ -134,6 +134,58 @@ private slots:
         QVERIFY2(longestDarkRun(page) > page.width() * 9 / 10, qPrintable(QString::number(longestDarkRun(page))));
     }
 
+    // On paper too short for 68 lines (Letter) every line still lands inside the
+    // printable area, on pages opened early; A4 still takes 68 lines on page 1.
+    void everyLineLandsInsideThePrintableArea_data()
+    {
+        QTest::addColumn<int>("paper");
+        QTest::addColumn<double>("heightPoints");
+        QTest::newRow("A4") << int(QPageSize::A4) << 842.0;
+        QTest::newRow("Letter") << int(QPageSize::Letter) << 792.0;
+    }
+    void everyLineLandsInsideThePrintableArea()
+    {
+        QFETCH(int, paper);
+        QFETCH(double, heightPoints);
+        const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+        if (pdftotext.isEmpty())
+            QSKIP("poppler-utils (pdftotext) is not installed; scripts/install-deps.sh --tests installs it");
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("pages.pdf"));
+        resetEnvironment().printerFactory = [pdf, paper]() -> std::unique_ptr<PrinterDevice> {
+            auto printer = pdfPrinter(pdf);
+            printer->setPageSize(QPageSize(QPageSize::PageSizeId(paper)));
+            printer->setPageMargins(QMarginsF(6.35, 6.35, 6.35, 6.35), QPageLayout::Millimeter);
+            return std::make_unique<QtPrinterDevice>(std::move(printer));
+        };
+        auto program = TestSupport::startProgram();
+        program->window().text1->clear();
+        QByteArray body;
+        QStringList expected;
+        for (int i = 1; i <= 140; ++i) {
+            expected.append(QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0')));
+            body += "Line " + expected.last().toLatin1() + "\r\n";
+        }
+        program->window().text1->append(body);
+
+        program->window().mnuPrint->trigger();
+
+        QVERIFY2(recordingPlatform().boxes.isEmpty(), qPrintable(recordingPlatform().boxTexts().join('\n')));
+        const QString boxes = run(pdftotext, {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
+        const double printableBottom = heightPoints - 6.35 / 25.4 * 72;
+        QStringList numbers;
+        const QRegularExpression word(QStringLiteral("yMax=\"([0-9.]+)\">([^<]*)</word>"));
+        for (const QRegularExpressionMatch& m : word.globalMatch(boxes)) {
+            QVERIFY2(m.captured(1).toDouble() <= printableBottom, qPrintable(m.captured(2) + " " + m.captured(1)));
+            if (expected.contains(m.captured(2)))
+                numbers.append(m.captured(2));
+        }
+        QCOMPARE(numbers, expected);
+        const QString firstPage = boxes.section(QStringLiteral("<page "), 1, 1);
+        QCOMPARE(firstPage.contains(QLatin1String(">068</word>")), paper == QPageSize::A4);
+        QVERIFY(!firstPage.contains(QLatin1String(">069</word>")));
+    }
+
     // A line far wider than the paper goes to the printer only as far as it can show:
     // a reply line of megabytes must not be laid out and spooled whole.
     void overlongLineIsCutAtThePaperEdge()

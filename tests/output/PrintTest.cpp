@@ -1,3 +1,4 @@
+#include "../client/ClientHarness.h"
 #include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "RecordingPrinter.h"
@@ -164,6 +165,36 @@ private slots:
         const QList<PrintOp> named = m_log.of(PrintOp::DocName);
         QCOMPARE(named.size(), 1);
         QCOMPARE(named.first().text, document);
+    }
+
+    // Once a query has run, the header names where the reply came from, not what
+    // the boxes were changed to since; a query refused for want of a host changes nothing.
+    void headerNamesTheQueryWhoseReplyIsShown()
+    {
+        ScriptedServer server;
+        launch(clientConfig(server.port()));
+        finger& w = window();
+        User::typeHost(w, "127.0.0.1");
+        User::typeUser(w, "bob");
+        User::clickShort(w);
+        QTRY_COMPARE(server.received, QByteArray("bob\r\n"));
+        server.send("Login: bob\r\n");
+        server.close();
+        QTRY_VERIFY(!w.isBusy());
+        User::typeHost(w, "elsewhere.example");
+        User::typeUser(w, "ann");
+        w.text2->lineEdit()->clear();
+        User::clickShort(w);
+        User::typeHost(w, "elsewhere.example");
+
+        w.mnuPrint->trigger();
+
+        const QList<PrintOp> headers = headerLines(m_log);
+        QCOMPARE(headers.size(), 1);
+        QVERIFY2(headers.first().text.endsWith(QLatin1String("127.0.0.1 : User : bob -:- Finger Quobix v2.2 -:- Page 1")),
+                 qPrintable(headers.first().text));
+        QCOMPARE(m_log.of(PrintOp::DocName).first().text, QStringLiteral("Finger Quobix - 127.0.0.1"));
+        QCOMPARE(bodyLines(m_log).first().text, QStringLiteral("Login: bob"));
     }
 
     void linesPerPage_data()

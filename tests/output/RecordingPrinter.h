@@ -43,21 +43,24 @@ struct PrintLog
     QString failureText = QStringLiteral("The printer is out of paper.");
     // Runs after each operation is recorded.
     std::function<void(const PrintOp&)> onOp;
+    // Shorter paper for a run, in twips (0: the printer's own); the margins stay.
+    double pageHeight = 0;
 
     QList<PrintOp> of(PrintOp::Kind kind) const;
     QStringList printedTexts() const;
     bool has(PrintOp::Kind kind) const { return !of(kind).isEmpty(); }
 };
 
-// A letter-size page with quarter-inch margins and a simple metric: a
-// character is 12 twips wide per point of font size, a line 24 twips high per point.
+// A legal-size page (tall enough for 69 body lines in this metric) with
+// quarter-inch margins and a simple metric: a character is 12 twips wide per
+// point of font size, a line 24 twips high per point.
 class RecordingPrinter final : public PrinterDevice
 {
 public:
     static constexpr double kPageWidth = 12240;
-    static constexpr double kPageHeight = 15840;
+    static constexpr double kPageHeight = 20160;
     static constexpr double kPrintableWidth = 11520;
-    static constexpr double kPrintableHeight = 15120;
+    static constexpr double kPrintableHeight = 19440;
     // The face and size the printer holds before the run sets any.
     static inline const QString kStartFace = QStringLiteral("Courier New");
     static constexpr double kStartSize = 12;
@@ -71,9 +74,9 @@ public:
     bool setCopyCount(int copies) override { return record(PrintOp::Copies, {}, copies); }
     bool setDocumentName(const QString& name) override { return record(PrintOp::DocName, name); }
     double pageWidth() const override { return kPageWidth; }
-    double pageHeight() const override { return kPageHeight; }
+    double pageHeight() const override { return m_log.pageHeight > 0 ? m_log.pageHeight : kPageHeight; }
     double printableWidth() const override { return kPrintableWidth; }
-    double printableHeight() const override { return kPrintableHeight; }
+    double printableHeight() const override { return pageHeight() - (kPageHeight - kPrintableHeight); }
     double currentX() const override { return m_x; }
     double currentY() const override { return m_y; }
     void setCurrentX(double x) override;

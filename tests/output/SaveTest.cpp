@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -227,6 +228,71 @@ private slots:
         QFile::remove(pipe);
 #else
         QSKIP("needs a named pipe");
+#endif
+    }
+
+    // A file with other hard links or another owner is written where it is, so
+    // the links and the owner stay; any other file is replaced safely, with its
+    // mode, extended attributes and ACL carried over.
+    void replacedFileKeepsLinksOwnerModeAndAttributes_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("another hard link") << "link";
+        QTest::newRow("another owner") << "owner";
+        QTest::newRow("mode, attribute and ACL") << "attributes";
+    }
+    void replacedFileKeepsLinksOwnerModeAndAttributes()
+    {
+#ifdef Q_OS_UNIX
+        QFETCH(QString, kind);
+        const QByteArray path = QFile::encodeName(target());
+        const QByteArray other = QFile::encodeName(m_dir.filePath(QStringLiteral("other.log")));
+        writeFile(target(), "old\r\n");
+        QVERIFY(::chmod(path.constData(), 0640) == 0);
+        // An ACL granting user 65534 read: user, named user, group, mask, other.
+        const quint32 acl[] = {2, 0x00060001, 0xffffffff, 0x00040002, 65534, 0x00040004, 0xffffffff,
+                               0x00040010, 0xffffffff, 0x00000020, 0xffffffff};
+        if (kind == "link") {
+            QVERIFY(::link(path.constData(), other.constData()) == 0);
+        } else if (kind == "owner") {
+            if (::geteuid() != 0)
+                QSKIP("giving a file to another user needs root");
+            QVERIFY(::chown(path.constData(), 65534, 65534) == 0);
+        } else if (::setxattr(path.constData(), "user.note", "kept", 4, 0) != 0
+                   || ::setxattr(path.constData(), "system.posix_acl_access", acl, sizeof acl, 0) != 0) {
+            QSKIP("this file system keeps no extended attributes or ACLs");
+        }
+        struct stat before = {};
+        QVERIFY(::stat(path.constData(), &before) == 0);
+        window().text1->setText(QStringLiteral("new\r\n"));
+        chooseNextTime(target());
+
+        window().mnuSave->trigger();
+
+        const QByteArray saved = header("8 Dec 2026 14:30:15") + "new\r\n\r\n\r\n";
+        QCOMPARE(readAll(target()), saved);
+        QVERIFY(recordingPlatform().boxes.isEmpty());
+        struct stat after = {};
+        QVERIFY(::stat(path.constData(), &after) == 0);
+        QCOMPARE(after.st_mode, before.st_mode);
+        QCOMPARE(after.st_uid, before.st_uid);
+        if (kind == "link") {
+            QCOMPARE(after.st_ino, before.st_ino);
+            QCOMPARE(readAll(QFile::decodeName(other)), saved);
+        } else if (kind == "owner") {
+            QCOMPARE(after.st_ino, before.st_ino);
+        } else {
+            char note[16] = {};
+            QCOMPARE(::getxattr(path.constData(), "user.note", note, sizeof note), ssize_t(4));
+            QCOMPARE(QByteArray(note), QByteArray("kept"));
+            quint32 aclAfter[16] = {};
+            QCOMPARE(::getxattr(path.constData(), "system.posix_acl_access", aclAfter, sizeof aclAfter),
+                     ssize_t(sizeof acl));
+            QVERIFY(std::equal(std::begin(acl), std::end(acl), aclAfter));
+        }
+        QFile::remove(QFile::decodeName(other));
+#else
+        QSKIP("needs hard links, owners and extended attributes");
 #endif
     }
 
