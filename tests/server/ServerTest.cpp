@@ -25,15 +25,46 @@
 #include <QTest>
 #include <QTimer>
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <vector>
 
 using namespace ServerTesting;
 
 namespace {
+// Takes the right to bind low ports out of this thread's effective set for a
+// while, so a run as root meets the refusal an ordinary user meets; it stays
+// in the permitted set and comes back at the end.
+class WithoutBindCapability
+{
+public:
+    WithoutBindCapability()
+    {
+        m_header.version = _LINUX_CAPABILITY_VERSION_3;
+        if (syscall(SYS_capget, &m_header, m_saved) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
+        reduced[CAP_TO_INDEX(CAP_NET_BIND_SERVICE)].effective &= ~CAP_TO_MASK(CAP_NET_BIND_SERVICE);
+        m_dropped = syscall(SYS_capset, &m_header, reduced) == 0;
+    }
+    ~WithoutBindCapability()
+    {
+        if (m_dropped)
+            syscall(SYS_capset, &m_header, m_saved);
+    }
+    Q_DISABLE_COPY_MOVE(WithoutBindCapability)
+
+private:
+    __user_cap_header_struct m_header{};
+    __user_cap_data_struct m_saved[2]{};
+    bool m_dropped = false;
+};
+
 const QByteArray kBannerLine = "Finger Quobix Server v2.2\r\n";
 
 int openDescriptors()
@@ -646,10 +677,12 @@ private slots:
         QFETCH(QString, line);
         RuntimeConfig config = TestSupport::testConfig();
         QTcpServer holder;
+        std::optional<WithoutBindCapability> unprivileged;
         if (portTaken) {
             QVERIFY(holder.listen(QHostAddress::LocalHost, 0));
             config.server.portMap.insert(RuntimeConfig::kFingerPort, holder.serverPort());
         } else {
+            unprivileged.emplace();
             QTcpServer probe;
             if (probe.listen(QHostAddress::LocalHost, RuntimeConfig::kFingerPort))
                 QSKIP("this user may listen on port 79");
