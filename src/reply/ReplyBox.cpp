@@ -81,6 +81,17 @@ void ReplyBox::append(const QByteArray& block)
     m_text.append(block);
 }
 
+void ReplyBox::appendNote(const QString& line, Follow follow)
+{
+    QScrollBar* vertical = verticalScrollBar();
+    const bool follows = follow == Follow::IfAtEnd && selLength() == 0 && vertical->value() >= vertical->maximum();
+    m_text.appendNote(line.toLatin1());
+    // At the end of the box, however long its text has grown; the caret
+    // ends up after it, so the box shows the note.
+    if (follows)
+        setSelection(length(), 0);
+}
+
 void ReplyBox::textReplaced()
 {
     m_goalColumn = -1;
