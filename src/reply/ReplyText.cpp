@@ -447,6 +447,11 @@ void ReplyText::settleWaiting(qsizetype lead)
     Stretch& stretch = m_stretches[stretchOfLine(line)];
     stretch.widest = std::max(stretch.widest, width);
     m_widestLine = std::max(m_widestLine, width);
+    // Its rest may still be on its way, over more than one block.
+    Chars walk = chars(lead);
+    Char ch;
+    if (walk.next(ch, m_data.size()) && ch.waiting)
+        m_waiting = lead;
 }
 
 qsizetype ReplyText::walkColumns(qsizetype from, qsizetype column, qsizetype end, bool marks)
