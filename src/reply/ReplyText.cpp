@@ -375,6 +375,13 @@ void ReplyText::appendBlock(const QByteArray& block, bool partOfReply)
     if (block.isEmpty())
         return;
     const qsizetype from = m_data.size();
+    if (from + block.size() > m_data.capacity() && from + block.size() > kReserveFrom) {
+        // Room up to the limit at once: growing step by step copies the text
+        // each time (the allocator keeps blocks this size on the heap), and
+        // old and new copy side by side are twice the text in memory. Pages
+        // not written yet take no memory.
+        m_data.reserve(std::max(from + block.size(), m_limit + kReserveSlack));
+    }
     m_data.append(block);
     const bool reply = partOfReply && m_replyOpen;
     if (reply) {
@@ -684,21 +691,23 @@ size_t ReplyText::stretchOfLine(qsizetype line) const
     return size_t(std::max<qsizetype>(0, (it - m_stretches.begin()) - 1));
 }
 
-qsizetype ReplyText::nextLineStart(qsizetype p, qsizetype limit) const
+qsizetype ReplyText::skipLines(qsizetype p, qsizetype lines) const
 {
     const char* d = m_data.constData();
     const qsizetype size = m_data.size();
-    limit = std::min(limit, size);
-    for (; p < limit; ++p) {
-        const char c = d[p];
+    while (lines > 0 && p < size) {
+        const char c = d[p++];
         if (c > '\r')
             continue;
-        if (c == '\n')
-            return p + 1;
-        if (c == '\r')
-            return p + 1 < size && d[p + 1] == '\n' ? p + 2 : p + 1;
+        if (c == '\n') {
+            --lines;
+        } else if (c == '\r') {
+            if (p < size && d[p] == '\n')
+                ++p;
+            --lines;
+        }
     }
-    return -1;
+    return p;
 }
 
 qsizetype ReplyText::lineStart(qsizetype line) const
@@ -715,8 +724,7 @@ qsizetype ReplyText::lineStart(qsizetype line) const
         start = m_cachedStart;
     }
     // The lines before one in a stretch all end within its first kCheckpointBytes.
-    for (; n < line; ++n)
-        start = nextLineStart(start, m_data.size());
+    start = skipLines(start, line - n);
     m_cachedLine = line;
     m_cachedStart = start;
     return start;
@@ -739,12 +747,18 @@ qsizetype ReplyText::lineOf(qsizetype position) const
     // Every line start between two checkpoints lies within kCheckpointBytes
     // of the first, so no scan goes further, however long the last line is.
     const qsizetype limit = std::min(position + 1, m_checkpoints.at(k) + kCheckpointBytes + 1);
-    for (;;) {
-        const qsizetype after = nextLineStart(start, limit);
-        if (after < 0 || after > position)
+    const char* d = m_data.constData();
+    const qsizetype size = m_data.size();
+    for (qsizetype q = start; q < limit; ++q) {
+        const char c = d[q];
+        if (c > '\r' || (c != '\n' && c != '\r'))
+            continue;
+        const qsizetype after = c == '\r' && q + 1 < size && d[q + 1] == '\n' ? q + 2 : q + 1;
+        if (after > position)
             break;
         start = after;
         ++n;
+        q = after - 1;
     }
     m_cachedLine = n;
     m_cachedStart = start;

@@ -52,7 +52,7 @@ public:
 
     static constexpr qsizetype kDefaultLimit = 64LL * 1024 * 1024;
     static constexpr qsizetype kCheckpointLines = 128;
-    static constexpr qsizetype kCheckpointBytes = 4096;
+    static constexpr qsizetype kCheckpointBytes = 1024;
 
     explicit ReplyText(QObject* parent = nullptr);
     ~ReplyText() override;
@@ -201,6 +201,9 @@ private:
         qsizetype column;
     };
     static constexpr qsizetype kMarkSpacing = 4096;
+    // A text past this reserves room up to its limit (and some for the block past it).
+    static constexpr qsizetype kReserveFrom = 1 << 20;
+    static constexpr qsizetype kReserveSlack = 1 << 20;
 
     // The lines from a checkpoint to the next one.
     struct Stretch
@@ -222,9 +225,8 @@ private:
     // end; with marks, the line's marks from there on are made anew.
     qsizetype walkColumns(qsizetype from, qsizetype column, qsizetype end, bool marks);
     size_t stretchOfLine(qsizetype line) const;
-    // The start of the line after the first line break at or after p and
-    // before limit; -1 when there is none.
-    qsizetype nextLineStart(qsizetype p, qsizetype limit) const;
+    // After `lines` line breaks from p on.
+    qsizetype skipLines(qsizetype p, qsizetype lines) const;
     qsizetype pastRest(qsizetype position) const;
     // The last mark at or before position in the line starting at start: {position, column}.
     std::pair<qsizetype, qsizetype> markBefore(qsizetype start, qsizetype position) const;
