@@ -3,8 +3,13 @@
 #include <QChar>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
+
+#if defined(Q_OS_LINUX)
+#include <sys/mman.h>
+#endif
 
 namespace {
 using Span = ReplyText::Span;
@@ -224,6 +229,42 @@ qsizetype nextHigh(const char* d, qsizetype p, qsizetype end)
     return p;
 }
 
+// Filling megabytes of fresh memory page by page is most of what taking in a
+// large reply costs; large pages take a fault per 2 MiB instead of per 4 KiB.
+void adviseLargePages(QByteArray& data)
+{
+#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
+    constexpr quintptr kLarge = 2 << 20;
+    const auto begin = (quintptr(data.data()) + kLarge - 1) & ~(kLarge - 1);
+    const auto end = (quintptr(data.data()) + quintptr(data.capacity())) & ~(kLarge - 1);
+    if (end > begin)
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    Q_UNUSED(data);
+#endif
+}
+
+// The first byte at or after p and before end that may break a line (below 0x0E).
+inline qsizetype nextControl(const char* d, qsizetype p, qsizetype end)
+{
+    // Lines of a byte or two are common (a flood of bare line breaks).
+    if (p < end && uchar(d[p]) < 0x0E)
+        return p;
+    for (; p + 8 <= end; p += 8) {
+        quint64 word;
+        std::memcpy(&word, d + p, 8);
+        // The lowest byte flagged is below 0x0E (flags above it may be borrows).
+        const quint64 low = (word - 0x0E0E0E0E0E0E0E0EULL) & ~word & 0x8080808080808080ULL;
+        if (low)
+            return p + std::countr_zero(low) / 8;
+    }
+    for (; p < end; ++p) {
+        if (uchar(d[p]) < 0x0E)
+            return p;
+    }
+    return end;
+}
+
 // East Asian wide and fullwidth characters.
 struct Range
 {
@@ -381,6 +422,7 @@ void ReplyText::appendBlock(const QByteArray& block, bool partOfReply)
         // old and new copy side by side are twice the text in memory. Pages
         // not written yet take no memory.
         m_data.reserve(std::max(from + block.size(), m_limit + kReserveSlack));
+        adviseLargePages(m_data);
     }
     m_data.append(block);
     const bool reply = partOfReply && m_replyOpen;
@@ -548,6 +590,7 @@ std::pair<qsizetype, qsizetype> ReplyText::dropOldest()
     for (Mark& mark : m_marks)
         mark.position -= cut;
     m_lineCount -= lines;
+    rebuildBlocks();
     m_openStart -= cut;
     m_nextMark -= cut;
     m_indexedTo -= cut;
@@ -573,6 +616,8 @@ void ReplyText::resetIndex()
 {
     m_checkpoints.reset(0);
     std::vector<Stretch>{{0, 0, true}}.swap(m_stretches);
+    std::vector<quint32>{0}.swap(m_lineBlocks);
+    std::vector<quint32>().swap(m_byteBlocks);
     m_lineCount = 1;
     m_openStart = 0;
     m_openColumns = 0;
@@ -645,10 +690,15 @@ void ReplyText::indexRange(qsizetype from, qsizetype to)
                 ++m_lineCount;
                 if (m_lineCount - 1 - stretch->line >= kCheckpointLines || i + 1 - checkpoint >= kCheckpointBytes) {
                     checkpoint = i + 1;
+                    const auto last = quint32(m_stretches.size() - 1);
+                    while (qsizetype(m_byteBlocks.size()) * kByteBlock < checkpoint)
+                        m_byteBlocks.push_back(last);
                     m_checkpoints.push_back(checkpoint);
                     m_stretches.push_back({m_lineCount - 1, 0, true});
                     stretch = &m_stretches.back();
                 }
+                if ((m_lineCount - 1) % kLineBlock == 0)
+                    m_lineBlocks.push_back(quint32(m_stretches.size() - 1));
                 columns = 0;
             }
             m_openStart = i + 1;
@@ -686,19 +736,58 @@ void ReplyText::indexRange(qsizetype from, qsizetype to)
 
 size_t ReplyText::stretchOfLine(qsizetype line) const
 {
-    const auto it = std::upper_bound(m_stretches.begin(), m_stretches.end(), line,
+    const auto block = size_t(line / kLineBlock);
+    const auto first = m_stretches.begin() + (block < m_lineBlocks.size() ? m_lineBlocks[block] : m_lineBlocks.back());
+    const auto last = block + 1 < m_lineBlocks.size() ? m_stretches.begin() + m_lineBlocks[block + 1] + 1 : m_stretches.end();
+    const auto it = std::upper_bound(first, last, line,
                                      [](qsizetype l, const Stretch& stretch) { return l < stretch.line; });
     return size_t(std::max<qsizetype>(0, (it - m_stretches.begin()) - 1));
+}
+
+size_t ReplyText::stretchAt(qsizetype position) const
+{
+    const auto block = size_t(position / kByteBlock);
+    const qsizetype count = m_checkpoints.size();
+    qsizetype low = block < m_byteBlocks.size() ? m_byteBlocks[block] : (m_byteBlocks.empty() ? 0 : m_byteBlocks.back());
+    qsizetype high = block + 1 < m_byteBlocks.size() ? qsizetype(m_byteBlocks[block + 1]) + 1 : count;
+    // The last checkpoint at or before position, in [low, high).
+    while (high - low > 1) {
+        const qsizetype middle = low + (high - low) / 2;
+        if (m_checkpoints.at(middle) <= position)
+            low = middle;
+        else
+            high = middle;
+    }
+    return size_t(low);
+}
+
+void ReplyText::rebuildBlocks()
+{
+    m_lineBlocks.clear();
+    m_byteBlocks.clear();
+    const size_t count = m_stretches.size();
+    size_t k = 0;
+    m_checkpoints.forEach([&](qsizetype start) {
+        if (k > 0) {
+            while (qsizetype(m_byteBlocks.size()) * kByteBlock < start)
+                m_byteBlocks.push_back(quint32(k - 1));
+        }
+        const qsizetype end = k + 1 < count ? m_stretches[k + 1].line : m_lineCount;
+        while (qsizetype(m_lineBlocks.size()) * kLineBlock < end)
+            m_lineBlocks.push_back(quint32(k));
+        ++k;
+    });
 }
 
 qsizetype ReplyText::skipLines(qsizetype p, qsizetype lines) const
 {
     const char* d = m_data.constData();
     const qsizetype size = m_data.size();
-    while (lines > 0 && p < size) {
+    while (lines > 0) {
+        p = nextControl(d, p, size);
+        if (p >= size)
+            return size;
         const char c = d[p++];
-        if (c > '\r')
-            continue;
         if (c == '\n') {
             --lines;
         } else if (c == '\r') {
@@ -736,7 +825,7 @@ qsizetype ReplyText::lineOf(qsizetype position) const
         return 0;
     if (position >= m_openStart)
         return m_lineCount - 1;
-    const qsizetype k = m_checkpoints.lineAt(position);
+    const auto k = qsizetype(stretchAt(position));
     qsizetype n = m_stretches[size_t(k)].line;
     qsizetype start = m_checkpoints.at(k);
     const qsizetype next = size_t(k) + 1 < m_stretches.size() ? m_stretches[size_t(k) + 1].line : m_lineCount;
@@ -749,9 +838,9 @@ qsizetype ReplyText::lineOf(qsizetype position) const
     const qsizetype limit = std::min(position + 1, m_checkpoints.at(k) + kCheckpointBytes + 1);
     const char* d = m_data.constData();
     const qsizetype size = m_data.size();
-    for (qsizetype q = start; q < limit; ++q) {
+    for (qsizetype q = start; (q = nextControl(d, q, limit)) < limit; ++q) {
         const char c = d[q];
-        if (c > '\r' || (c != '\n' && c != '\r'))
+        if (c != '\n' && c != '\r')
             continue;
         const qsizetype after = c == '\r' && q + 1 < size && d[q + 1] == '\n' ? q + 2 : q + 1;
         if (after > position)

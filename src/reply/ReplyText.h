@@ -225,6 +225,9 @@ private:
     // end; with marks, the line's marks from there on are made anew.
     qsizetype walkColumns(qsizetype from, qsizetype column, qsizetype end, bool marks);
     size_t stretchOfLine(qsizetype line) const;
+    size_t stretchAt(qsizetype position) const;
+    // The block tables anew from the stretches (after a drop).
+    void rebuildBlocks();
     // After `lines` line breaks from p on.
     qsizetype skipLines(qsizetype p, qsizetype lines) const;
     qsizetype pastRest(qsizetype position) const;
@@ -234,6 +237,13 @@ private:
     QByteArray m_data;
     LineStarts m_checkpoints; // where each stretch's first line starts
     std::vector<Stretch> m_stretches;
+    // Which stretch holds line k * kLineBlock, and which position
+    // k * kByteBlock (up to the last checkpoint): a random lookup searches a
+    // few stretches instead of all of them.
+    static constexpr qsizetype kLineBlock = 1024;
+    static constexpr qsizetype kByteBlock = 1 << 16;
+    std::vector<quint32> m_lineBlocks;
+    std::vector<quint32> m_byteBlocks;
     qsizetype m_lineCount = 1;
     qsizetype m_openStart = 0; // where the last line starts
     qsizetype m_openColumns = 0; // columns of the last line so far
