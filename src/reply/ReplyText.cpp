@@ -265,6 +265,25 @@ inline qsizetype nextControl(const char* d, qsizetype p, qsizetype end)
     return end;
 }
 
+// The first byte at or after p and before end below 0x0E or, with high, from 0x80.
+qsizetype nextSpecial(const char* d, qsizetype p, qsizetype end, bool high)
+{
+    const quint64 highBits = high ? 0x8080808080808080ULL : 0;
+    for (; p + 8 <= end; p += 8) {
+        quint64 word;
+        std::memcpy(&word, d + p, 8);
+        const quint64 hit = ((word - 0x0E0E0E0E0E0E0E0EULL) & ~word & 0x8080808080808080ULL) | (word & highBits);
+        if (hit)
+            return p + std::countr_zero(hit) / 8;
+    }
+    for (; p < end; ++p) {
+        const auto c = uchar(d[p]);
+        if (c < 0x0E || (high && c >= 0x80))
+            return p;
+    }
+    return end;
+}
+
 // East Asian wide and fullwidth characters.
 struct Range
 {
@@ -640,15 +659,6 @@ void ReplyText::reindex()
 void ReplyText::indexRange(qsizetype from, qsizetype to)
 {
     const char* d = m_data.constData();
-    // Only LF, CR, tab and, in replies, bytes from 0x80 need a look of their
-    // own; the runs between them are skipped at memchr's speed.
-    auto nextOf = [d, to](char wanted, qsizetype at) {
-        const void* found = at < to ? std::memchr(d + at, wanted, static_cast<size_t>(to - at)) : nullptr;
-        return found ? static_cast<qsizetype>(static_cast<const char*>(found) - d) : to;
-    };
-    qsizetype nextLf = nextOf('\n', from);
-    qsizetype nextCr = nextOf('\r', from);
-    qsizetype nextTab = nextOf('\t', from);
     size_t si = spanAfter(m_spans, from);
     qsizetype columns = m_openColumns;
     qsizetype nextMark = m_nextMark;
@@ -660,12 +670,12 @@ void ReplyText::indexRange(qsizetype from, qsizetype to)
     while (i < to) {
         while (si < m_spans.size() && m_spans[si].to <= i)
             ++si;
+        // Only line breaks, tabs (and the controls near them) and, in a
+        // reply, bytes from 0x80 need a look of their own; the runs between
+        // them are passed eight bytes at a time.
         const bool inReply = inSpan(m_spans, si, i);
-        qsizetype special = std::min({nextLf, nextCr, nextTab});
-        if (inReply)
-            special = nextHigh(d, i, std::min(special, m_spans[si].to));
-        else if (si < m_spans.size())
-            special = std::min(special, m_spans[si].from);
+        const qsizetype runEnd = std::min(to, inReply ? m_spans[si].to : si < m_spans.size() ? m_spans[si].from : to);
+        const qsizetype special = nextSpecial(d, i, runEnd, inReply);
         if (special > i) {
             nextMark = std::max(nextMark, i);
             for (; nextMark < special; nextMark += kMarkSpacing)
@@ -703,10 +713,6 @@ void ReplyText::indexRange(qsizetype from, qsizetype to)
             }
             m_openStart = i + 1;
             nextMark = i + 1 + kMarkSpacing;
-            if (c == '\n')
-                nextLf = nextOf('\n', i + 1);
-            else
-                nextCr = nextOf('\r', i + 1);
             ++i;
             continue;
         }
@@ -714,13 +720,20 @@ void ReplyText::indexRange(qsizetype from, qsizetype to)
             m_marks.push_back({i, columns});
             nextMark = i + kMarkSpacing;
         }
-        stretch->plain = false;
         if (c == '\t') {
+            stretch->plain = false;
             columns = nextTabStop(columns);
-            nextTab = nextOf('\t', ++i);
+            ++i;
+            continue;
+        }
+        if (uchar(c) < 0x80) {
+            // A control shown as its symbol, one cell.
+            ++columns;
+            ++i;
             continue;
         }
         // A byte a reply reads as UTF-8 (or as one Latin-1 character, if it is no part of a sequence).
+        stretch->plain = false;
         const Char ch = charAt(d, m_spans, si, i);
         if (ch.waiting)
             m_waiting = i;
