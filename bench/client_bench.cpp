@@ -240,7 +240,6 @@ int measureShape(finger& window, ReplyServer& server, const Shape& shape)
 
     server.setReply(shape.pattern, kShapeBytes);
     const double arrival = runQuery(window);
-    std::fprintf(stderr, "after arrival rss %ld hwm %ld\n", statusKb("VmRSS:"), statusKb("VmHWM:"));
     ReplyBox& box = *window.text1;
     box.viewport()->repaint();
     box.verticalScrollBar()->setValue(box.verticalScrollBar()->maximum());

@@ -10,6 +10,9 @@
 #if defined(Q_OS_LINUX)
 #include <sys/mman.h>
 #endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 using Span = ReplyText::Span;
@@ -268,6 +271,18 @@ inline qsizetype nextControl(const char* d, qsizetype p, qsizetype end)
 // The first byte at or after p and before end below 0x0E or, with high, from 0x80.
 qsizetype nextSpecial(const char* d, qsizetype p, qsizetype end, bool high)
 {
+#if defined(__SSE2__)
+    const __m128i limit = _mm_set1_epi8(0x0E);
+    const __m128i largestLow = _mm_set1_epi8(0x0D);
+    for (; p + 16 <= end; p += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + p));
+        // Signed, bytes from 0x80 are below 0x0E too; unsigned, only the low ones.
+        const __m128i hit = high ? _mm_cmplt_epi8(bytes, limit)
+                                 : _mm_cmpeq_epi8(_mm_min_epu8(bytes, largestLow), bytes);
+        if (const int mask = _mm_movemask_epi8(hit))
+            return p + std::countr_zero(unsigned(mask));
+    }
+#endif
     const quint64 highBits = high ? 0x8080808080808080ULL : 0;
     for (; p + 8 <= end; p += 8) {
         quint64 word;
