@@ -506,58 +506,33 @@ void ReplyText::endReply()
     }
 }
 
-// Indexes what is not indexed yet, with the columns of the waiting
-// character's line made anew from just before it.
+// The character waiting for its rest got it or never will: its columns and
+// those of the rest of it (after a note, maybe lines later) change, so the
+// index goes back to the mark before it and on from there. What it covers
+// is what came since the character, a few notes at most.
 void ReplyText::settleWaiting(qsizetype lead)
 {
-    const qsizetype indexed = m_indexedTo;
-    if (lead >= m_openStart) {
-        // On the last line: its columns again from the mark before the character.
-        const auto [p, column] = markBefore(m_openStart, lead);
-        m_marks.erase(std::upper_bound(m_marks.begin(), m_marks.end(), p,
-                                       [](qsizetype pos, const Mark& mark) { return pos < mark.position; }),
-                      m_marks.end());
-        m_openColumns = column;
-        m_nextMark = p + kMarkSpacing;
-        indexRange(p, m_data.size());
-        return;
-    }
-    indexRange(indexed, m_data.size());
-    // A note with a line break came after it: only that line's columns change.
     const qsizetype line = lineOf(lead);
-    const auto [p, column] = markBefore(lineStart(line), lead);
-    const qsizetype width = walkColumns(p, column, lineEnd(line), true);
-    Stretch& stretch = m_stretches[stretchOfLine(line)];
-    stretch.widest = std::max(stretch.widest, width);
-    m_widestLine = std::max(m_widestLine, width);
-    // Its rest may still be on its way, over more than one block.
-    Chars walk = chars(lead);
-    Char ch;
-    if (walk.next(ch, m_data.size()) && ch.waiting)
-        m_waiting = lead;
-}
-
-qsizetype ReplyText::walkColumns(qsizetype from, qsizetype column, qsizetype end, bool marks)
-{
-    std::vector<Mark> made;
-    qsizetype nextMark = from + kMarkSpacing;
-    Chars walk = chars(from);
-    Char ch;
-    while (walk.next(ch, end)) {
-        if (marks && ch.position >= nextMark) {
-            made.push_back({ch.position, column});
-            nextMark = ch.position + kMarkSpacing;
-        }
-        column = ch.advance(column);
+    const qsizetype start = lineStart(line);
+    const auto [p, column] = markBefore(start, lead);
+    while (m_stretches.size() > 1 && m_stretches.back().line > line) {
+        m_stretches.pop_back();
+        m_checkpoints.pop_back();
     }
-    if (marks) {
-        const auto byPosition = [](const Mark& mark, qsizetype pos) { return mark.position < pos; };
-        const auto first = std::upper_bound(m_marks.begin(), m_marks.end(), from,
-                                            [](qsizetype pos, const Mark& mark) { return pos < mark.position; });
-        const auto last = std::lower_bound(first, m_marks.end(), end + 1, byPosition);
-        m_marks.insert(m_marks.erase(first, last), made.begin(), made.end());
-    }
-    return column;
+    while (m_lineBlocks.size() > 1 && qsizetype(m_lineBlocks.size() - 1) * kLineBlock > line)
+        m_lineBlocks.pop_back();
+    while (!m_byteBlocks.empty() && qsizetype(m_byteBlocks.size() - 1) * kByteBlock >= m_checkpoints.back())
+        m_byteBlocks.pop_back();
+    m_marks.erase(std::upper_bound(m_marks.begin(), m_marks.end(), p,
+                                   [](qsizetype pos, const Mark& mark) { return pos < mark.position; }),
+                  m_marks.end());
+    // Columns only grow as a character settles, so the widths kept stay true bounds.
+    m_lineCount = line + 1;
+    m_openStart = start;
+    m_openColumns = column;
+    m_nextMark = p + kMarkSpacing;
+    m_cachedLine = -1;
+    indexRange(p, m_data.size());
 }
 
 std::pair<qsizetype, qsizetype> ReplyText::dropOldest()
@@ -627,7 +602,6 @@ std::pair<qsizetype, qsizetype> ReplyText::dropOldest()
     rebuildBlocks();
     m_openStart -= cut;
     m_nextMark -= cut;
-    m_indexedTo -= cut;
     if (m_waiting >= 0)
         m_waiting = m_waiting >= cut ? m_waiting - cut : -1;
     if (firstCut) {
@@ -656,7 +630,6 @@ void ReplyText::resetIndex()
     m_openStart = 0;
     m_openColumns = 0;
     m_nextMark = kMarkSpacing;
-    m_indexedTo = 0;
     m_waiting = -1;
     std::vector<Mark>().swap(m_marks);
     m_widestLine = 0;
@@ -757,7 +730,6 @@ void ReplyText::indexRange(qsizetype from, qsizetype to)
     }
     m_openColumns = columns;
     m_nextMark = nextMark;
-    m_indexedTo = to;
     stretch->widest = std::max(stretch->widest, columns);
     m_widestLine = std::max(widest, columns);
 }

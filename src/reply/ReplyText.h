@@ -219,11 +219,8 @@ private:
     std::pair<qsizetype, qsizetype> dropOldest();
     void reindex();
     void indexRange(qsizetype from, qsizetype to);
-    // The character waiting for its rest got it or never will: its line anew.
+    // The character waiting for its rest got it or never will: indexes anew from just before it.
     void settleWaiting(qsizetype lead);
-    // Columns of the line from `from` (a character start at column) to its
-    // end; with marks, the line's marks from there on are made anew.
-    qsizetype walkColumns(qsizetype from, qsizetype column, qsizetype end, bool marks);
     size_t stretchOfLine(qsizetype line) const;
     size_t stretchAt(qsizetype position) const;
     // The block tables anew from the stretches (after a drop).
@@ -248,7 +245,6 @@ private:
     qsizetype m_openStart = 0; // where the last line starts
     qsizetype m_openColumns = 0; // columns of the last line so far
     qsizetype m_nextMark = kMarkSpacing;
-    qsizetype m_indexedTo = 0; // the index covers the bytes before
     qsizetype m_waiting = -1; // a character at the open reply's end waiting for its rest
     std::vector<Mark> m_marks;
     qsizetype m_widestLine = 0; // in columns, for the horizontal scroll range

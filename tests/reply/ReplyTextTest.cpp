@@ -379,6 +379,9 @@ void ReplyTextTest::replyShowsAsUtf8OnlyWhenItIsUtf8_data()
     QTest::newRow("two notes inside a character")
         << QByteArray() << Blocks{"\xe2", "note:A\n", "\x82", "note:B\n", "\xac"} << true
         << QString::fromUtf8("€A\nB\n") << qsizetype(2) << 5;
+    QTest::newRow("a character split by a note turns out not to be one")
+        << QByteArray() << Blocks{"\xe4", "note:\r", "\xb8", "\xc3"} << true << QString::fromLatin1("\xe4\r\xb8\xc3")
+        << qsizetype(2) << 4;
     QTest::newRow("note before a stray byte") << QByteArray() << Blocks{"ab", "note:N", "\xaf" "c"} << true
                                               << QString::fromLatin1("abN\xaf" "c") << qsizetype(5) << 5;
     QTest::newRow("character waiting past a note") << QByteArray() << Blocks{"x\xc3", "note:N\r\n"} << false
