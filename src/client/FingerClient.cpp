@@ -315,7 +315,7 @@ void FingerClient::finger_socket_Read(int DataLength, bool IsUrgent)
 {
     Q_UNUSED(IsUrgent);
     m_socket.setReadCount(DataLength);
-    const QByteArray received = m_socket.ReadData().toLatin1();
+    const QByteArray received = m_socket.ReadBytes();
     QByteArray block = FingerQuery::transformBlock(received);
     if (m_replyBytes + block.size() <= kReplyLimit) {
         m_replyBytes += block.size();

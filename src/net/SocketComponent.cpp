@@ -593,12 +593,17 @@ void SocketComponent::setReadCount(qint64 count)
 
 QString SocketComponent::ReadData()
 {
+    return QString::fromLatin1(ReadBytes());
+}
+
+QByteArray SocketComponent::ReadBytes()
+{
     if (!d->socket)
         return {};
     const qint64 wanted = d->readCount > 0 ? d->readCount : d->socket->bytesAvailable();
-    const QByteArray bytes = d->socket->read(wanted);
+    QByteArray bytes = d->socket->read(wanted);
     d->consumed += bytes.size();
-    return QString::fromLatin1(bytes);
+    return bytes;
 }
 
 bool SocketComponent::hasUnreadData() const

@@ -80,6 +80,9 @@ public:
     // Up to ReadCount bytes of what has arrived (all of it when ReadCount is
     // 0), one character per byte.
     QString ReadData();
+    // The same bytes as they came, without the string of one character a
+    // byte: a client taking in megabytes saves two conversions a block.
+    QByteArray ReadBytes();
 
     // True when the peer has sent bytes that no Read has taken yet, whether
     // they wait in the socket or still in the kernel.

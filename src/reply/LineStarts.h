@@ -6,11 +6,10 @@
 #include <deque>
 #include <vector>
 
-// Where each line of the reply box starts, in four bytes a line: a hostile
-// reply of nothing but line breaks must not cost eight bytes of index for each
-// byte of text. Each entry keeps the low bits of its start; the few lines
-// where the high part steps up are listed apart. A deque grows in small
-// blocks, so a long index is never copied whole while it grows.
+// Positions in increasing order (the reply text's checkpoints), in four bytes
+// each. Each entry keeps the low bits of its position; the few entries where
+// the high part steps up are listed apart. A deque grows in small blocks, so
+// a long index is never copied whole while it grows. "Lines" here are entries.
 class LineStarts
 {
 public:

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QtMath>
 
 #include <algorithm>
@@ -80,6 +81,17 @@ void ReplyBox::clear()
 void ReplyBox::append(const QByteArray& block)
 {
     m_text.append(block);
+}
+
+void ReplyBox::appendNote(const QString& line, Follow follow)
+{
+    QScrollBar* vertical = verticalScrollBar();
+    const bool follows = follow == Follow::IfAtEnd && selLength() == 0 && vertical->value() >= vertical->maximum();
+    m_text.appendNote(line.toLatin1());
+    // At the end of the box, however long its text has grown; the caret
+    // ends up after it, so the box shows the note.
+    if (follows)
+        setSelection(length(), 0);
 }
 
 void ReplyBox::textReplaced()
@@ -239,16 +251,23 @@ QPointF ReplyBox::cellPosition(qsizetype line, qsizetype column) const
 
 void ReplyBox::updateScrollBars()
 {
+    // Both bars always show, so a range that only grew needs no new layout
+    // of the area, which Qt queues for every range change it hears of: a
+    // reply of thousands of blocks would queue thousands.
+    const auto setMaximum = [](QScrollBar* bar, int maximum) {
+        const QSignalBlocker quiet(maximum >= bar->maximum() && bar->value() <= maximum ? bar : nullptr);
+        bar->setRange(0, maximum);
+    };
     const int lines = visibleLines();
     QScrollBar* vertical = verticalScrollBar();
-    vertical->setRange(0, clampToInt(lineCount() - lines));
+    setMaximum(vertical, clampToInt(lineCount() - lines));
     vertical->setPageStep(lines);
     vertical->setSingleStep(1);
 
     // One column more than the widest line, so the caret after its last character shows.
     const qsizetype columns = visibleColumns();
     QScrollBar* horizontal = horizontalScrollBar();
-    horizontal->setRange(0, clampToInt(widestLine() + 1 - columns));
+    setMaximum(horizontal, clampToInt(widestLine() + 1 - columns));
     horizontal->setPageStep(clampToInt(columns));
     horizontal->setSingleStep(1);
 }

@@ -20,10 +20,11 @@ class ReplyFinder;
 // The reply box: a read-only view of a ReplyText (the exact text it was given,
 // every CR, LF and NUL, and its line index) that paints only the lines and
 // columns in view, so a hostile reply of one huge line or many megabytes
-// cannot freeze the window. Characters are one byte each (Latin-1), but a
-// reply that is valid UTF-8 shows as UTF-8 (see ReplyText). Tabs advance to
-// the next multiple of 8 columns; other control characters are shown as
-// visible symbols.
+// cannot freeze the window. Characters are one byte each (Latin-1), but in a
+// reply each well-formed UTF-8 sequence shows as its character (see
+// ReplyText); East Asian wide characters take two cells. Tabs advance to the
+// next multiple of 8 columns; other control characters are shown as visible
+// symbols.
 class ReplyBox : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -50,9 +51,16 @@ public:
     void append(const QString& block) { append(block.toLatin1()); }
     void append(const char* block) { append(QByteArray(block)); }
     void clear();
+    // Where the view goes when a note arrives.
+    enum class Follow { Stay, IfAtEnd };
+    // A line of the program's own (a server's notice): never part of an open
+    // reply. With IfAtEnd the view and caret follow it to the end, but only
+    // while the view shows the end and nothing is selected, so a reader
+    // above the end or holding a selection is left where they are.
+    void appendNote(const QString& line, Follow follow = Follow::Stay);
     // Past this many bytes the oldest lines go (ReplyText::kDefaultLimit unless set).
     void setLimit(qsizetype bytes) { m_text.setLimit(bytes); }
-    // What is appended from now on is one reply, shown as UTF-8 when it is UTF-8.
+    // What is appended from now on is one reply, its UTF-8 sequences shown as characters.
     void beginReply() { m_text.beginReply(); }
     void endReply() { m_text.endReply(); }
 

@@ -29,67 +29,40 @@ char16_t shownCode(char32_t code)
     return code <= 0xFF ? ReplyGlyphs::spoken(uchar(code)) : char16_t(code);
 }
 
-// The units standing for the character of len bytes at in, one per byte: the
-// character (two units when outside the BMP), then joiners.
-void shownCharacter(const uchar* in, int len, char16_t* units)
-{
-    std::fill(units, units + len, kJoiner);
-    char32_t code = 0xFFFD;
-    if (len == 2)
-        code = char32_t(in[0] & 0x1F) << 6 | (in[1] & 0x3F);
-    else if (len == 3)
-        code = char32_t(in[0] & 0x0F) << 12 | char32_t(in[1] & 0x3F) << 6 | (in[2] & 0x3F);
-    else if (len == 4)
-        code = char32_t(in[0] & 0x07) << 18 | char32_t(in[1] & 0x3F) << 12 | char32_t(in[2] & 0x3F) << 6
-            | (in[3] & 0x3F);
-    if (code > 0xFFFF) {
-        units[0] = QChar::highSurrogate(code);
-        units[1] = QChar::lowSurrogate(code);
-    } else {
-        units[0] = shownCode(code);
-    }
-}
-
 // The accessible text of the bytes [from, to): one unit per byte, so offsets
-// stay positions in the record. Bytes outside replies read as UTF-8 are one
-// character each; a UTF-8 character is itself at its first byte and silent
-// joiners after it.
+// stay positions in the record. A byte that is a character of its own is
+// that character; a character of several bytes is itself at its first byte
+// (two units when outside the BMP) and silent joiners after it, and so is
+// the rest of one that a note split.
 QString shownText(const ReplyText& model, qsizetype from, qsizetype to)
 {
     QString text(to - from, Qt::Uninitialized);
     auto* out = reinterpret_cast<char16_t*>(text.data());
-    const auto* d = reinterpret_cast<const uchar*>(model.data().constData());
-    qsizetype p = from;
-    for (const ReplyText::Span& span : model.utf8Spans()) {
-        if (span.to <= p)
-            continue;
-        if (span.from >= to)
-            break;
-        for (; p < span.from; ++p)
-            *out++ = ReplyGlyphs::spoken(d[p]);
-        const qsizetype end = std::min(span.to, to);
-        for (qsizetype q = model.characterStart(p); q < end;) {
-            const uchar lead = d[q];
-            const int whole = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-            // An open reply may end inside a character.
-            const int len = int(std::min<qsizetype>(whole, span.to - q));
-            char16_t units[4];
-            if (whole == 1)
-                units[0] = ReplyGlyphs::spoken(lead);
-            else if (len < whole)
-                std::fill(units, units + len, char16_t(0xFFFD));
-            else
-                shownCharacter(d + q, len, units);
-            for (int k = 0; k < len; ++k) {
-                if (q + k >= p && q + k < end)
-                    *out++ = units[k];
+    ReplyText::Chars chars = model.chars(from);
+    ReplyText::Char ch;
+    char16_t units[4];
+    while (chars.next(ch, to)) {
+        const qsizetype len = ch.end - ch.position;
+        if (!ch.multiByte) {
+            units[0] = ReplyGlyphs::spoken(uchar(ch.code));
+        } else if (ch.waiting) {
+            std::fill(units, units + len, char16_t(0xFFFD));
+        } else {
+            std::fill(units, units + len, kJoiner);
+            if (ch.width == 0) {
+                // The rest of a split character: joiners only.
+            } else if (QChar::requiresSurrogates(ch.code) && len >= 2) {
+                units[0] = QChar::highSurrogate(ch.code);
+                units[1] = QChar::lowSurrogate(ch.code);
+            } else {
+                units[0] = shownCode(ch.code);
             }
-            q += len;
         }
-        p = end;
+        for (qsizetype k = 0; k < len; ++k) {
+            if (ch.position + k >= from && ch.position + k < to)
+                *out++ = units[k];
+        }
     }
-    for (; p < to; ++p)
-        *out++ = ReplyGlyphs::spoken(d[p]);
     return text;
 }
 
@@ -464,9 +437,8 @@ QRect ReplyBoxAccessible::characterRect(int offset) const
         return {};
     const qsizetype line = view->lineOf(position);
     const qsizetype column = view->columnOf(position);
-    qsizetype columns = 1;
-    if (position < view->lineEnd(line) && view->data().at(position) == '\t')
-        columns = ReplyText::nextTabStop(column) - column;
+    // A tab to its stop, a wide character over its two cells.
+    const qsizetype columns = position < view->lineEnd(line) ? std::max<qsizetype>(1, view->model().characterColumns(position, column)) : 1;
     const QRectF cell(view->cellPosition(line, column), QSizeF(columns * view->charWidth(), view->lineHeight()));
     return cell.toAlignedRect().translated(view->viewport()->mapToGlobal(QPoint(0, 0)));
 }

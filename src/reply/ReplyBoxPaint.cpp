@@ -3,6 +3,7 @@
 #include "reply/ReplyBox.h"
 #include "reply/ReplyGlyphs.h"
 
+#include <QFontMetricsF>
 #include <QPaintEvent>
 #include <QPainter>
 
@@ -70,7 +71,6 @@ void ReplyBox::paintLine(QPainter& painter, qsizetype line, int y, qsizetype fir
 
     const QColor textColour = palette().color(QPalette::Text);
     const QColor selectedColour = palette().color(QPalette::HighlightedText);
-    const char* d = data().constData();
     auto [p, column] = m_text.locateColumn(line, firstColumn);
 
     // Plain characters are drawn in runs of one colour; the font is fixed
@@ -85,29 +85,30 @@ void ReplyBox::paintLine(QPainter& painter, qsizetype line, int y, qsizetype fir
         painter.drawText(QPointF(xOf(runColumn), y + m_ascent), run);
         run.clear();
     };
-    for (; p < end && column < lastColumn; ++p) {
-        const uchar c = static_cast<uchar>(d[p]);
-        const bool selected = p >= selectionStart && p < selectionEnd;
-        if (c >= 0x80 && m_text.isUtf8At(p)) {
-            // A multi-byte character (or a continuation byte the scan started
-            // inside of, which takes no cell).
-            const qsizetype next = m_text.nextPosition(p);
-            const QString character = QString::fromUtf8(d + p, next - p);
-            p = next - 1;
-            if (character.isEmpty() || (c & 0xC0) == 0x80)
-                continue;
+    ReplyText::Chars chars = m_text.chars(p);
+    ReplyText::Char ch;
+    while (column < lastColumn && chars.next(ch, end)) {
+        if (ch.width == 0)
+            continue; // the rest of a character a note split: drawn at its start
+        const bool selected = ch.position >= selectionStart && ch.position < selectionEnd;
+        if (ch.multiByte) {
             flush();
-            const char32_t code = character.toUcs4().value(0);
-            if (code <= 0xFF && glyphKind(uchar(code)) == Glyph::Symbol) {
-                painter.drawPixmap(QPointF(xOf(column), y), symbolPixmap(uchar(code), selected));
+            if (ch.code <= 0xFF && glyphKind(uchar(ch.code)) == Glyph::Symbol) {
+                painter.drawPixmap(QPointF(xOf(column), y), symbolPixmap(uchar(ch.code), selected));
             } else {
-                // On its own in its cell: wide and combining characters keep the grid.
+                // On its own in its cells: wide and combining characters keep the
+                // grid, a wide one centred in its two.
+                const QString character = QString::fromUcs4(&ch.code, 1);
+                qreal x = xOf(column);
+                if (ch.width == 2)
+                    x += std::max<qreal>(0, (2 * m_charWidth - QFontMetricsF(font()).horizontalAdvance(character)) / 2);
                 painter.setPen(selected ? selectedColour : textColour);
-                painter.drawText(QPointF(xOf(column), y + m_ascent), character);
+                painter.drawText(QPointF(x, y + m_ascent), character);
             }
-            ++column;
+            column += ch.width;
             continue;
         }
+        const auto c = uchar(ch.code);
         switch (glyphKind(c)) {
         case Glyph::Tab:
             flush();

@@ -108,13 +108,12 @@ void finger::wireHandlers()
         }
     });
 
-    connect(m_service.get(), &FingerService::listenNotice, this, [this](const QString& line) { text1->append(line); });
-    connect(m_service.get(), &FingerService::visitorNotice, this, [this](const QString& line) {
-        // At the end of the box, however long its text has grown; the insertion
-        // point ends up after it, so the box shows the note.
-        text1->append(line);
-        text1->setSelection(text1->length(), 0);
-    });
+    connect(m_service.get(), &FingerService::listenNotice, this,
+            [this](const QString& line) { text1->appendNote(line); });
+    // Appended at the end, however long the text has grown; the view follows
+    // only a reader who is at the end with nothing selected.
+    connect(m_service.get(), &FingerService::visitorNotice, this,
+            [this](const QString& line) { text1->appendNote(line, ReplyBox::Follow::IfAtEnd); });
 
     connect(mnuSave, &QAction::triggered, this, [this] { m_transcript->mnuSave_Click(); });
     connect(mnuPrint, &QAction::triggered, this, [this] { m_transcript->mnuPrint_Click(); });

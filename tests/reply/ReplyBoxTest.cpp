@@ -1,6 +1,7 @@
 #include "TestMain.h"
 #include "reply/ReplyBox.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
@@ -52,6 +53,10 @@ private slots:
     void selectAllAndClear();
     void droppedLinesTakeSelectionAndViewAlong_data();
     void droppedLinesTakeSelectionAndViewAlong();
+    void noteMovesTheViewOnlyAtTheEnd_data();
+    void noteMovesTheViewOnlyAtTheEnd();
+    void accessibleTextAndCellsFollowCharacters_data();
+    void accessibleTextAndCellsFollowCharacters();
     void emptyAndClearedTextStayUsable();
     void keysMoveAndExtendTheCaret_data();
     void keysMoveAndExtendTheCaret();
@@ -228,6 +233,99 @@ void ReplyBoxTest::droppedLinesTakeSelectionAndViewAlong()
     QCOMPARE(box.lineText(box.firstVisibleLine()), topLine.toLatin1());
 }
 
+void ReplyBoxTest::noteMovesTheViewOnlyAtTheEnd_data()
+{
+    QTest::addColumn<int>("lines"); // of the text before the note
+    QTest::addColumn<int>("top"); // -1: the end
+    QTest::addColumn<qsizetype>("selectFrom");
+    QTest::addColumn<qsizetype>("selectLength");
+    QTest::addColumn<bool>("follows");
+
+    QTest::newRow("reading above the end") << 200 << 31 << qsizetype(400) << qsizetype(0) << false;
+    QTest::newRow("a selection above the end") << 200 << 31 << qsizetype(310) << qsizetype(25) << false;
+    QTest::newRow("a selection held at the end") << 200 << -1 << qsizetype(1990) << qsizetype(-5) << false;
+    QTest::newRow("at the end") << 200 << -1 << qsizetype(1000) << qsizetype(0) << true;
+    QTest::newRow("a text that fits") << 3 << 0 << qsizetype(4) << qsizetype(0) << true;
+}
+
+void ReplyBoxTest::noteMovesTheViewOnlyAtTheEnd()
+{
+    QFETCH(int, lines);
+    QFETCH(int, top);
+    QFETCH(qsizetype, selectFrom);
+    QFETCH(qsizetype, selectLength);
+    QFETCH(bool, follows);
+
+    ReplyBox box;
+    box.resize(400, 200);
+    for (int n = 0; n < lines; ++n)
+        box.append(QStringLiteral("line %1\r\n").arg(n, 3, 10, QLatin1Char('0')));
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    box.setSelection(selectFrom, selectLength);
+    QScrollBar* vertical = box.verticalScrollBar();
+    vertical->setValue(top < 0 ? vertical->maximum() : top);
+    const int shown = vertical->value();
+    const qsizetype anchor = box.anchorPosition();
+    const qsizetype caret = box.caretPosition();
+    const QByteArray before = box.data();
+
+    const QString note = QStringLiteral("Being fingered by 192.0.2.7\r\n");
+    box.appendNote(note, ReplyBox::Follow::IfAtEnd);
+    QCOMPARE(box.data(), before + note.toLatin1());
+    if (follows) {
+        QCOMPARE(box.caretPosition(), box.length());
+        QCOMPARE(box.selLength(), 0);
+        QCOMPARE(vertical->value(), vertical->maximum());
+    } else {
+        QCOMPARE(vertical->value(), shown);
+        QCOMPARE(box.anchorPosition(), anchor);
+        QCOMPARE(box.caretPosition(), caret);
+    }
+}
+
+void ReplyBoxTest::accessibleTextAndCellsFollowCharacters_data()
+{
+    QTest::addColumn<QList<QByteArray>>("blocks"); // of one reply; "note:" marks a note
+    QTest::addColumn<QString>("spoken");
+    QTest::addColumn<QList<int>>("cells"); // each character's cells, from its first byte
+
+    QTest::newRow("a stray byte among characters") << QList<QByteArray>{"\xc3\xab\xff!"}
+                                                   << QString::fromUtf16(u"\u00eb\u200d\u00ff!") << QList<int>{1, 1, 1};
+    QTest::newRow("wide characters") << QList<QByteArray>{"\xe4\xb8\xadx\xf0\x9f\x98\x80"}
+                                     << QString::fromUtf16(u"\u4e2d\u200d\u200dx\U0001F600\u200d\u200d")
+                                     << QList<int>{2, 1, 2};
+    QTest::newRow("a note inside a character") << QList<QByteArray>{"\xc3", "note:N\n", "\xaf"}
+                                               << QString::fromUtf16(u"\u00efN\n\u200d") << QList<int>{1, 1};
+}
+
+void ReplyBoxTest::accessibleTextAndCellsFollowCharacters()
+{
+    QFETCH(QList<QByteArray>, blocks);
+    QFETCH(QString, spoken);
+    QFETCH(QList<int>, cells);
+
+    ReplyBox box;
+    box.resize(400, 200);
+    box.beginReply();
+    for (const QByteArray& block : blocks) {
+        if (block.startsWith("note:"))
+            box.appendNote(QString::fromLatin1(block.mid(5)));
+        else
+            box.append(block);
+    }
+    box.endReply();
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(&box);
+    QVERIFY(iface && iface->textInterface());
+    QCOMPARE(iface->textInterface()->text(0, -1), spoken);
+    QList<int> seen;
+    for (qsizetype p = 0; p < box.length() && box.data().at(p) != '\n'; p = box.model().nextPosition(p))
+        seen.append(qRound(iface->textInterface()->characterRect(int(p)).width() / box.charWidth()));
+    QCOMPARE(seen, cells);
+}
+
 void ReplyBoxTest::emptyAndClearedTextStayUsable()
 {
     ReplyBox box;
@@ -402,20 +500,26 @@ void ReplyBoxTest::paintsTabsAndControlsInTheirCells_data()
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<qsizetype>("scrollTo");
     QTest::addColumn<QList<qsizetype>>("inked");
+    QTest::addColumn<bool>("reply"); // its UTF-8 sequences are characters
 
-    QTest::newRow("tab to column 8") << QByteArray("A\tB C") << qsizetype(0) << QList<qsizetype>{0, 8, 10};
+    QTest::newRow("tab to column 8") << QByteArray("A\tB C") << qsizetype(0) << QList<qsizetype>{0, 8, 10} << false;
     QTest::newRow("tab after 8") << QByteArray("12345678\tZ") << qsizetype(0)
-                                 << QList<qsizetype>{0, 1, 2, 3, 4, 5, 6, 7, 16};
+                                 << QList<qsizetype>{0, 1, 2, 3, 4, 5, 6, 7, 16} << false;
     QTest::newRow("controls are visible") << QByteArray("\0 \x01 \x1b \x7f \x85", 9) << qsizetype(0)
-                                          << QList<qsizetype>{0, 2, 4, 6, 8};
+                                          << QList<qsizetype>{0, 2, 4, 6, 8} << false;
     QTest::newRow("latin-1 and soft hyphen") << QByteArray("\xe9 \xff \xad") << qsizetype(0)
-                                             << QList<qsizetype>{0, 2, 4};
-    QTest::newRow("line ends draw nothing") << QByteArray("a\r\nb") << qsizetype(0) << QList<qsizetype>{0};
+                                             << QList<qsizetype>{0, 2, 4} << false;
+    QTest::newRow("line ends draw nothing") << QByteArray("a\r\nb") << qsizetype(0) << QList<qsizetype>{0} << false;
     QTest::newRow("scrolled far right") << QByteArray(5000, ' ') + "X Y" + QByteArray(40, ' ')
-                                        << qsizetype(4990) << QList<qsizetype>{5000, 5002};
+                                        << qsizetype(4990) << QList<qsizetype>{5000, 5002} << false;
     QTest::newRow("scrolled far right after a tab") << "\t" + QByteArray(5000, ' ') + "X Y" + QByteArray(40, ' ')
                                                     << qsizetype(4995)
-                                                    << QList<qsizetype>{5008, 5010};
+                                                    << QList<qsizetype>{5008, 5010} << false;
+    // Scrolled past the wide character, which fonts without it draw as they like.
+    QTest::newRow("a wide character takes two cells") << QByteArray("\xe4\xb8\xadX \xc3\xa9 Y") + QByteArray(60, ' ')
+                                                      << qsizetype(2) << QList<qsizetype>{2, 4, 6} << true;
+    QTest::newRow("a stray byte is one cell") << QByteArray("\xff\xc3\xa9 Z") << qsizetype(0) << QList<qsizetype>{0, 1, 3}
+                                              << true;
 }
 
 void ReplyBoxTest::paintsTabsAndControlsInTheirCells()
@@ -423,9 +527,12 @@ void ReplyBoxTest::paintsTabsAndControlsInTheirCells()
     QFETCH(QByteArray, text);
     QFETCH(qsizetype, scrollTo);
     QFETCH(QList<qsizetype>, inked);
+    QFETCH(bool, reply);
 
     ReplyBox box;
     box.resize(400, 200);
+    if (reply)
+        box.beginReply();
     box.append(text);
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));

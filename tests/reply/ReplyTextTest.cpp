@@ -21,6 +21,8 @@ private slots:
     void crAtBlockEndAndLfAtNextStartAreOneBreak();
     void lineStartsKeepFullPositionsPastEachStep_data();
     void lineStartsKeepFullPositionsPastEachStep();
+    void lineIndexMatchesAPlainScan_data();
+    void lineIndexMatchesAPlainScan();
     void columnsExpandTabs_data();
     void columnsExpandTabs();
     void changesAreSignalled();
@@ -155,6 +157,75 @@ void ReplyTextTest::lineStartsKeepFullPositionsPastEachStep()
     check(full, starts);
 }
 
+void ReplyTextTest::lineIndexMatchesAPlainScan_data()
+{
+    QTest::addColumn<QByteArray>("pattern"); // repeated to fill the text
+    QTest::addColumn<qsizetype>("blockSize");
+    QTest::addColumn<qsizetype>("limit"); // 0: none
+
+    // Texts of 40 000 bytes cross many checkpoints, by lines and by bytes.
+    QTest::newRow("bare LF") << QByteArray("\n") << qsizetype(4096) << qsizetype(0);
+    QTest::newRow("bare CR, one byte a block") << QByteArray("\r") << qsizetype(1) << qsizetype(0);
+    QTest::newRow("CR LF split over blocks") << QByteArray("ab\r\n") << qsizetype(333) << qsizetype(0);
+    QTest::newRow("every break kind") << QByteArray("x\r\r\n\n\ryz\n\r\n") << qsizetype(7) << qsizetype(0);
+    QTest::newRow("one long line") << QByteArray("abcdefg") << qsizetype(5000) << qsizetype(0);
+    QTest::newRow("long lines among short ones") << QByteArray(9000, 'w') + "\r\n\n" + QByteArray(300, 'v') + "\n"
+                                                 << qsizetype(1000) << qsizetype(0);
+    QTest::newRow("UTF-8 text with tabs") << QByteArray("Gr\xc3\xbc\xc3\x9f" "e\t\xe4\xb8\xad\xe6\x96\x87 caf\xc3\xa9\r\n")
+                                          << qsizetype(1001) << qsizetype(0);
+    QTest::newRow("bare LF past the limit") << QByteArray("\n") << qsizetype(999) << qsizetype(15000);
+    QTest::newRow("80-column lines past the limit") << QByteArray(78, 'q') + "\r\n" << qsizetype(4096)
+                                                    << qsizetype(12345);
+}
+
+// The oracle: line starts found by a plain scan of the bytes kept.
+void ReplyTextTest::lineIndexMatchesAPlainScan()
+{
+    QFETCH(QByteArray, pattern);
+    QFETCH(qsizetype, blockSize);
+    QFETCH(qsizetype, limit);
+
+    QByteArray all;
+    while (all.size() < 40000)
+        all += pattern;
+    ReplyText text;
+    if (limit > 0)
+        text.setLimit(limit);
+    text.beginReply();
+    for (qsizetype at = 0; at < all.size(); at += blockSize)
+        text.append(all.mid(at, blockSize));
+    const QByteArray& d = text.data();
+    QVERIFY(limit > 0 ? all.endsWith(d) && d.size() <= limit : d == all);
+
+    QList<qsizetype> starts{0};
+    for (qsizetype i = 0; i < d.size(); ++i) {
+        if (d[i] == '\n' || (d[i] == '\r' && (i + 1 == d.size() || d[i + 1] != '\n')))
+            starts.append(i + 1);
+    }
+    QCOMPARE(text.lineCount(), starts.size());
+    // Backwards and forwards, so no remembered lookup answers for another line.
+    for (qsizetype line = starts.size() - 1; line >= 0; --line)
+        QCOMPARE(text.lineStart(line), starts.at(line));
+    for (qsizetype line = 0; line + 1 < starts.size(); ++line) {
+        const qsizetype next = starts.at(line + 1);
+        const qsizetype end = d.at(next - 1) == '\n' && next - 2 >= starts.at(line) && d.at(next - 2) == '\r' ? next - 2
+                                                                                                          : next - 1;
+        QCOMPARE(text.lineEnd(line), end);
+    }
+    for (qsizetype position = d.size(); position >= 0; position -= 1 + position % 13) {
+        const qsizetype line = std::upper_bound(starts.begin(), starts.end(), position) - starts.begin() - 1;
+        QCOMPARE(text.lineOf(position), line);
+    }
+
+    // The same bytes indexed whole have the same columns.
+    ReplyText whole;
+    whole.beginReply();
+    whole.append(d);
+    QCOMPARE(text.widestLine(), whole.widestLine());
+    for (qsizetype line = 0; line < starts.size(); line += 1 + line % 5)
+        QCOMPARE(text.columnOf(text.lineEnd(line)), whole.columnOf(whole.lineEnd(line)));
+}
+
 void ReplyTextTest::columnsExpandTabs_data()
 {
     QTest::addColumn<Blocks>("blocks");
@@ -280,15 +351,44 @@ void ReplyTextTest::replyShowsAsUtf8OnlyWhenItIsUtf8_data()
                                                   << QString::fromUtf8("€ 5") << qsizetype(3) << 3;
     QTest::newRow("Latin-1 reply") << QByteArray() << Blocks{"Gr\xfc\xdf" "e"} << true
                                    << QString::fromLatin1("Gr\xfc\xdf" "e") << qsizetype(5) << 5;
-    QTest::newRow("a stray byte later turns the whole reply back")
+    QTest::newRow("a stray byte costs one character, not the reply")
         << QByteArray() << Blocks{"\xc3\xa9t\xc3\xa9\n", "caf\xe9"} << true
-        << QString::fromLatin1("\xc3\xa9t\xc3\xa9\ncaf\xe9") << qsizetype(5) << 10;
+        << QString::fromUtf8("\xc3\xa9t\xc3\xa9\ncaf\xc3\xa9") << qsizetype(4) << 8;
     QTest::newRow("overlong form is no UTF-8") << QByteArray() << Blocks{"\xc0\xafx"} << true
                                                << QString::fromLatin1("\xc0\xafx") << qsizetype(3) << 3;
     QTest::newRow("sequence cut off at the end") << QByteArray() << Blocks{"ab\xc3"} << true
                                                  << QString::fromLatin1("ab\xc3") << qsizetype(3) << 3;
     QTest::newRow("open reply waits for the rest of a sequence")
         << QByteArray() << Blocks{"ab\xc3"} << false << QStringLiteral("ab\uFFFD") << qsizetype(3) << 3;
+    QTest::newRow("wide characters take two columns") << QByteArray() << Blocks{"\xe4\xb8\xad\xe6\x96\x87x"} << true
+                                                      << QString::fromUtf8("中文x") << qsizetype(5) << 3;
+    QTest::newRow("a tab after a wide character") << QByteArray() << Blocks{"\xe4\xb8\xad\tx"} << true
+                                                  << QString::fromUtf8("中\tx") << qsizetype(9) << 3;
+    QTest::newRow("outside the BMP, wide") << QByteArray() << Blocks{"\xf0\x9f\x98\x80!"} << true
+                                           << QString::fromUtf8("\xf0\x9f\x98\x80!") << qsizetype(3) << 2;
+    QTest::newRow("surrogate code is three bytes") << QByteArray() << Blocks{"\xed\xa0\x80"} << true
+                                                   << QString::fromLatin1("\xed\xa0\x80") << qsizetype(3) << 3;
+    QTest::newRow("stray bytes among characters") << QByteArray() << Blocks{"Zo\xc3\xab \xff\xc3(\xe2\x82"} << true
+                                                  << QString::fromUtf8("Zoë ÿÃ(â\xc2\x82") << qsizetype(9) << 9;
+    // A note arriving between the bytes of one character: the character shows
+    // whole at its first byte, its rest after the note takes no cell or step.
+    QTest::newRow("note inside a character") << QByteArray() << Blocks{"na\xc3", "note:V\r\n", "\xafve"} << true
+                                             << QString::fromUtf8("naïV\r\nve") << qsizetype(4) << 7;
+    QTest::newRow("note inside a wide character") << QByteArray() << Blocks{"\xe4", "note:N\r\n", "\xb8", "\xad!"}
+                                                  << true << QString::fromUtf8("中N\r\n!") << qsizetype(3) << 4;
+    QTest::newRow("two notes inside a character")
+        << QByteArray() << Blocks{"\xe2", "note:A\n", "\x82", "note:B\n", "\xac"} << true
+        << QString::fromUtf8("€A\nB\n") << qsizetype(2) << 5;
+    QTest::newRow("a character split by a note turns out not to be one")
+        << QByteArray() << Blocks{"\xe4", "note:\r", "\xb8", "\xc3"} << true << QString::fromLatin1("\xe4\r\xb8\xc3")
+        << qsizetype(2) << 4;
+    QTest::newRow("note before a stray byte") << QByteArray() << Blocks{"ab", "note:N", "\xaf" "c"} << true
+                                              << QString::fromLatin1("abN\xaf" "c") << qsizetype(5) << 5;
+    QTest::newRow("character waiting past a note") << QByteArray() << Blocks{"x\xc3", "note:N\r\n"} << false
+                                                   << QStringLiteral("x\uFFFDN\r\n") << qsizetype(3) << 4;
+    QTest::newRow("reply ends while a character waits past a note")
+        << QByteArray() << Blocks{"x\xe4\xb8", "note:N\r\n"} << true << QString::fromLatin1("x\xe4\xb8N\r\n")
+        << qsizetype(4) << 5;
     QTest::newRow("text before the reply stays one byte a character")
         << QByteArray("\xc3\xa9\r\n") << Blocks{"\xc3\xa9"} << true << QString::fromUtf8("Ã©\r\né")
         << qsizetype(2) << 4;
@@ -308,8 +408,14 @@ void ReplyTextTest::replyShowsAsUtf8OnlyWhenItIsUtf8()
     text.beginReply();
     QByteArray bytes = before;
     for (const QByteArray& block : reply) {
-        text.append(block);
-        bytes += block;
+        // "note:" marks a note of the program's own, no part of the reply.
+        const bool note = block.startsWith("note:");
+        const QByteArray appended = note ? block.mid(5) : block;
+        if (note)
+            text.appendNote(appended);
+        else
+            text.append(appended);
+        bytes += appended;
     }
     if (ended) {
         text.endReply();

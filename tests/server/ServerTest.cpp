@@ -580,7 +580,7 @@ private slots:
         QCOMPARE(ServerReply::visitorLine(name, address), line);
     }
 
-    void visitorLineGoesToTheEndOfALongReplyBox()
+    void visitorLineGoesToTheEndOfALongReplyBoxAndTheViewOnlyFromTheEnd()
     {
         auto program = TestSupport::startProgram();
         finger& w = program->window();
@@ -597,7 +597,14 @@ private slots:
         QVERIFY2(text.endsWith("Being fingered by 127.0.0.1\r\n")
                      || text.endsWith("Being fingered by " + name + "\r\n"),
                  qPrintable(text.right(60)));
-        // The insertion point follows the note, and the box scrolls to show it.
+        // A reader above the end holding a selection is left where they are.
+        QCOMPARE(w.text1->selStart(), 10);
+        QCOMPARE(w.text1->selLength(), 20);
+        QCOMPARE(w.text1->verticalScrollBar()->value(), 0);
+        // At the end with nothing selected, the insertion point follows the
+        // note, and the box scrolls to show it.
+        w.text1->setSelection(w.text1->length(), 0);
+        fingerOnce(w);
         QCOMPARE(w.text1->selStart(), w.text1->length());
         QCOMPARE(w.text1->selLength(), 0);
         QCOMPARE(w.text1->verticalScrollBar()->value(), w.text1->verticalScrollBar()->maximum());
