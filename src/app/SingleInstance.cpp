@@ -19,13 +19,21 @@ constexpr int kReceiveLimitMs = 5000;
 constexpr quint32 kMaxMessage = 64 * 1024;
 const QByteArray kAcknowledge = QByteArrayLiteral("ok\n");
 
-// Length, then the activation token and the arguments in UTF-8, each ended by
-// a NUL (neither holds one).
+// Marks the activation token's field, which follows the arguments. A start
+// without a token sends the arguments alone, so copies that know no token
+// and copies that do read each other's messages alike.
+constexpr char kTokenMark = '\x01';
+
+// Length, then the arguments and the activation token in UTF-8, each ended by
+// a NUL (none holds one).
 QByteArray encode(const QStringList& arguments, const QByteArray& activationToken)
 {
-    QByteArray payload = QByteArray(activationToken).replace('\0', "") + '\0';
+    QByteArray payload;
     for (const QString& argument : arguments)
         payload += argument.toUtf8() + '\0';
+    const QByteArray token = QByteArray(activationToken).replace('\0', "");
+    if (!token.isEmpty())
+        payload += kTokenMark + token + '\0';
     QByteArray message(4, '\0');
     qToBigEndian<quint32>(quint32(payload.size()), message.data());
     return message + payload;
@@ -133,7 +141,9 @@ void SingleInstance::receive(QLocalSocket* peer)
         return;
     peer->skip(4);
     QStringList arguments = decodeFields(peer->read(length));
-    const QByteArray activationToken = arguments.isEmpty() ? QByteArray() : arguments.takeFirst().toUtf8();
+    QByteArray activationToken;
+    if (!arguments.isEmpty() && arguments.last().startsWith(QLatin1Char(kTokenMark)))
+        activationToken = arguments.takeLast().mid(1).toUtf8();
     peer->write(kAcknowledge);
     peer->disconnectFromServer();
     // The query lets events run, which may delete this peer: never inside its own signal.

@@ -5,6 +5,8 @@
 #include "shell/LinkQuery.h"
 
 #include <QElapsedTimer>
+#include <QLocalSocket>
+#include <QtEndian>
 #include <QProcess>
 #include <QSystemTrayIcon>
 #include <QSignalSpy>
@@ -103,6 +105,38 @@ private slots:
         QCOMPARE(window().Text3->text(), user);
         QCOMPARE(hostList(window()).value(0), QString("127.0.0.1"));
         QCOMPARE(server.connections, 1);
+    }
+
+    // Starts of builds with and without activation tokens read each other's hand-over alike.
+    void handOverCarriesArgumentsAndToken_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("token");
+        QTest::newRow("link, no token") << QByteArray("finger://h/joe\0", 15) << QStringList{"finger://h/joe"}
+                                        << QByteArray();
+        QTest::newRow("bare start") << QByteArray() << QStringList{} << QByteArray();
+        QTest::newRow("link and token") << QByteArray("finger://h/joe\0\x01tok-1\0", 22)
+                                        << QStringList{"finger://h/joe"} << QByteArray("tok-1");
+        QTest::newRow("token alone") << QByteArray("\x01tok-2\0", 7) << QStringList{} << QByteArray("tok-2");
+    }
+    void handOverCarriesArgumentsAndToken()
+    {
+        QFETCH(QByteArray, payload);
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, token);
+        SingleInstance running(m_runtime->path());
+        QCOMPARE(running.start({}), SingleInstance::Role::Running);
+        QSignalSpy received(&running, &SingleInstance::argumentsReceived);
+        QLocalSocket peer;
+        peer.connectToServer(running.socketPath());
+        QVERIFY(peer.waitForConnected(2000));
+        QByteArray message(4, '\0');
+        qToBigEndian<quint32>(quint32(payload.size()), message.data());
+        peer.write(message + payload);
+        QVERIFY(received.wait(2000));
+        QCOMPARE(received.at(0).at(0).toStringList(), arguments);
+        QCOMPARE(received.at(0).at(1).toByteArray(), token);
     }
 
     void staleSocketIsReplacedAndBareStartOnlyShows()
