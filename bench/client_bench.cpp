@@ -5,12 +5,12 @@
 #include "BenchSupport.h"
 
 #include "app/Config.h"
-#include "shell/Form1.h"
 #include "app/Platform.h"
 #include "app/PrinterDevice.h"
-#include "reply/ReplyBox.h"
-#include "shell/finger.h"
 #include "net/SocketComponent.h"
+#include "reply/ReplyBox.h"
+#include "shell/Form1.h"
+#include "shell/finger.h"
 
 #include <QApplication>
 #include <QComboBox>

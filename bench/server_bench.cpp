@@ -9,8 +9,8 @@
 #include "ProgramHarness.h"
 #include "ResidentMemory.h"
 #include "RecordingPlatform.h"
-#include "reply/ReplyBox.h"
 #include "app/Settings.h"
+#include "reply/ReplyBox.h"
 #include "server/FingerService.h"
 
 #include <QApplication>

@@ -4,13 +4,13 @@
 #include "app/Forms.h"
 #include "app/MainWindowPort.h"
 #include "app/Platform.h"
-#include "reply/ReplyBox.h"
 #include "app/Settings.h"
 #include "app/Text.h"
 #include "client/FingerQuery.h"
 #include "client/FingerTarget.h"
 #include "client/frmhost.h"
 #include "net/SocketComponent.h"
+#include "reply/ReplyBox.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

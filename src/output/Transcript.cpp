@@ -3,9 +3,9 @@
 #include "app/MainWindowPort.h"
 #include "app/Platform.h"
 #include "app/PrinterDevice.h"
-#include "reply/ReplyBox.h"
 #include "app/Settings.h"
 #include "output/TranscriptText.h"
+#include "reply/ReplyBox.h"
 
 #include <QApplication>
 #include <QFileInfo>

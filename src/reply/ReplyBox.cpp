@@ -1,7 +1,7 @@
 #include "reply/ReplyBox.h"
 
-#include "reply/ReplySelection.h"
 #include "reply/ReplyBoxAccessible.h"
+#include "reply/ReplySelection.h"
 
 #include <QClipboard>
 #include <QFontMetricsF>

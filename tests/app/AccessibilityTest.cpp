@@ -1,9 +1,9 @@
 #include "ProgramTest.h"
 #include "TestMain.h"
-#include "reply/ReplyBox.h"
-#include "reply/ReplyBoxAccessible.h"
 #include "client/frmhost.h"
 #include "contact/SendForm.h"
+#include "reply/ReplyBox.h"
+#include "reply/ReplyBoxAccessible.h"
 #include "server/FingerServerSetup.h"
 
 #include <QAccessible>

@@ -2,10 +2,10 @@
 #include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
-#include "reply/ReplyBox.h"
 #include "app/Settings.h"
 #include "app/Twips.h"
 #include "net/SocketComponent.h"
+#include "reply/ReplyBox.h"
 
 #include <QAction>
 #include <QComboBox>

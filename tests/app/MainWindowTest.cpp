@@ -2,10 +2,10 @@
 #include "RecordingPlatform.h"
 #include "TestMain.h"
 #include "app/ClipboardText.h"
-#include "reply/ReplyBox.h"
 #include "app/StatusLine.h"
 #include "app/Twips.h"
 #include "client/frmhost.h"
+#include "reply/ReplyBox.h"
 
 #include <QAction>
 #include <QApplication>

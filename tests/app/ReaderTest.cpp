@@ -1,7 +1,7 @@
-#include "../client/ClientHarness.h"
 #include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
+#include "../client/ClientHarness.h"
 #include "app/StatusLine.h"
 #include "reply/FindWindow.h"
 #include "reply/ReplyBox.h"

@@ -1,10 +1,10 @@
-#include "../client/ClientHarness.h"
 #include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "RecordingPrinter.h"
 #include "TestMain.h"
-#include "reply/ReplyBox.h"
+#include "../client/ClientHarness.h"
 #include "output/Transcript.h"
+#include "reply/ReplyBox.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
-#include "reply/ReplyBox.h"
 #include "output/Transcript.h"
+#include "reply/ReplyBox.h"
 
 #include <QAction>
 #include <QDir>
