@@ -349,9 +349,11 @@ int main(int argc, char** argv)
     QuietPlatform services;
     setPlatform(&services);
 
-    constexpr int kRuns = 5;
     ReplyServer server;
     const int shapeIndex = argc == 3 && qstrcmp(argv[1], "--shape") == 0 ? std::atoi(argv[2]) : -1;
+    // --ratio N: only the 10 MiB comparison with socat, N runs each, taken in turn.
+    const bool ratioOnly = argc == 3 && qstrcmp(argv[1], "--ratio") == 0;
+    const int kRuns = ratioOnly ? std::max(1, std::atoi(argv[2])) : 5;
 
     RuntimeConfig config;
     config.client.portMap.insert(RuntimeConfig::kFingerPort, server.port());
@@ -395,6 +397,11 @@ int main(int argc, char** argv)
         std::printf("%-52s %.2f (goal: at most 1.2)\n", "  ratio of medians", median(client) / median(reference));
     } else {
         std::printf("socat is not installed: no reference time\n");
+    }
+    if (ratioOnly) {
+        tray.Form_QueryUnload();
+        setPlatform(nullptr);
+        return 0;
     }
 
     // One 4 MiB line without a break: arrival, then painting the view.

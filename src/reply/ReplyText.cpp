@@ -9,6 +9,7 @@
 
 #if defined(Q_OS_LINUX)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -247,6 +248,21 @@ void adviseLargePages(QByteArray& data)
 #endif
 }
 
+// The pages of data's room past its end hold nothing: the kernel may reclaim
+// them, and until it does writing them again costs no fault.
+void releasePages(QByteArray& data)
+{
+#if defined(Q_OS_LINUX) && defined(MADV_FREE)
+    const auto page = quintptr(::sysconf(_SC_PAGESIZE));
+    const auto begin = (quintptr(data.data()) + quintptr(data.size()) + page - 1) & ~(page - 1);
+    const auto end = (quintptr(data.data()) + quintptr(data.capacity())) & ~(page - 1);
+    if (end > begin)
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_FREE);
+#else
+    Q_UNUSED(data);
+#endif
+}
+
 // The first byte at or after p and before end that may break a line (below 0x0E).
 inline qsizetype nextControl(const char* d, qsizetype p, qsizetype end)
 {
@@ -432,7 +448,16 @@ void ReplyText::setLimit(qsizetype bytes)
 
 void ReplyText::clear()
 {
-    setData(QByteArray());
+    // A large reply's room is kept for the next reply: filling fresh memory
+    // costs a zeroed page per page, which a reused one does not. The kernel
+    // may still take the pages back while they hold nothing.
+    QByteArray room;
+    if (m_data.capacity() > kReserveFrom && m_data.isDetached()) {
+        room = std::exchange(m_data, QByteArray());
+        room.resize(0);
+        releasePages(room);
+    }
+    setData(room);
 }
 
 void ReplyText::append(const QByteArray& block)
