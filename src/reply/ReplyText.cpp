@@ -285,7 +285,8 @@ inline qsizetype nextControl(const char* d, qsizetype p, qsizetype end)
 }
 
 // The first byte at or after p and before end below 0x0E or, with high, from 0x80.
-qsizetype nextSpecial(const char* d, qsizetype p, qsizetype end, bool high)
+template<bool high>
+qsizetype nextSpecialOf(const char* d, qsizetype p, qsizetype end)
 {
 #if defined(__SSE2__)
     const __m128i limit = _mm_set1_epi8(0x0E);
@@ -299,7 +300,7 @@ qsizetype nextSpecial(const char* d, qsizetype p, qsizetype end, bool high)
             return p + std::countr_zero(unsigned(mask));
     }
 #endif
-    const quint64 highBits = high ? 0x8080808080808080ULL : 0;
+    constexpr quint64 highBits = high ? 0x8080808080808080ULL : 0;
     for (; p + 8 <= end; p += 8) {
         quint64 word;
         std::memcpy(&word, d + p, 8);
@@ -313,6 +314,11 @@ qsizetype nextSpecial(const char* d, qsizetype p, qsizetype end, bool high)
             return p;
     }
     return end;
+}
+
+qsizetype nextSpecial(const char* d, qsizetype p, qsizetype end, bool high)
+{
+    return high ? nextSpecialOf<true>(d, p, end) : nextSpecialOf<false>(d, p, end);
 }
 
 // East Asian wide and fullwidth characters.
@@ -679,6 +685,36 @@ void ReplyText::indexRange(qsizetype from, qsizetype to)
     Stretch* stretch = &m_stretches.back();
     qsizetype widest = m_widestLine;
 
+    // A line break at i: a CR LF pair is one break, so its LF only moves the
+    // new line's start (and a checkpoint set at it) past itself.
+    const auto indexBreak = [&](qsizetype at) {
+        if (d[at] == '\n' && at > 0 && d[at - 1] == '\r') {
+            // The CR before (maybe from the previous block) already broke the line.
+            if (checkpoint == at) {
+                m_checkpoints.pop_back();
+                m_checkpoints.push_back(at + 1);
+                checkpoint = at + 1;
+            }
+        } else {
+            widest = std::max(widest, columns);
+            stretch->widest = std::max(stretch->widest, columns);
+            ++m_lineCount;
+            if (m_lineCount - 1 - stretch->line >= kCheckpointLines || at + 1 - checkpoint >= kCheckpointBytes) {
+                checkpoint = at + 1;
+                const auto last = quint32(m_stretches.size() - 1);
+                while (qsizetype(m_byteBlocks.size()) * kByteBlock < checkpoint)
+                    m_byteBlocks.push_back(last);
+                m_checkpoints.push_back(checkpoint);
+                m_stretches.push_back({m_lineCount - 1, 0, true});
+                stretch = &m_stretches.back();
+            }
+            if ((m_lineCount - 1) % kLineBlock == 0)
+                m_lineBlocks.push_back(quint32(m_stretches.size() - 1));
+            columns = 0;
+        }
+        m_openStart = at + 1;
+    };
+
     qsizetype i = from;
     while (i < to) {
         while (si < m_spans.size() && m_spans[si].to <= i)
@@ -688,47 +724,25 @@ void ReplyText::indexRange(qsizetype from, qsizetype to)
         // them are passed eight bytes at a time.
         const bool inReply = inSpan(m_spans, si, i);
         const qsizetype runEnd = std::min(to, inReply ? m_spans[si].to : si < m_spans.size() ? m_spans[si].from : to);
-        const qsizetype special = nextSpecial(d, i, runEnd, inReply);
-        if (special > i) {
-            nextMark = std::max(nextMark, i);
-            for (; nextMark < special; nextMark += kMarkSpacing)
-                m_marks.push_back({nextMark, columns + (nextMark - i)});
-            columns += special - i;
-            i = special;
-            continue;
-        }
-        const char c = d[i];
-        if (c == '\n' || c == '\r') {
-            if (c == '\n' && i > 0 && d[i - 1] == '\r') {
-                // The CR before (maybe from the previous block) already broke
-                // the line; the pair is one break, so the new line starts later.
-                if (checkpoint == i) {
-                    m_checkpoints.pop_back();
-                    m_checkpoints.push_back(i + 1);
-                    checkpoint = i + 1;
-                }
-            } else {
-                widest = std::max(widest, columns);
-                stretch->widest = std::max(stretch->widest, columns);
-                ++m_lineCount;
-                if (m_lineCount - 1 - stretch->line >= kCheckpointLines || i + 1 - checkpoint >= kCheckpointBytes) {
-                    checkpoint = i + 1;
-                    const auto last = quint32(m_stretches.size() - 1);
-                    while (qsizetype(m_byteBlocks.size()) * kByteBlock < checkpoint)
-                        m_byteBlocks.push_back(last);
-                    m_checkpoints.push_back(checkpoint);
-                    m_stretches.push_back({m_lineCount - 1, 0, true});
-                    stretch = &m_stretches.back();
-                }
-                if ((m_lineCount - 1) % kLineBlock == 0)
-                    m_lineBlocks.push_back(quint32(m_stretches.size() - 1));
-                columns = 0;
+        // Line after line within the run, until a byte other than a break needs a look.
+        for (;;) {
+            const qsizetype special = nextSpecial(d, i, runEnd, inReply);
+            if (special > i) {
+                nextMark = std::max(nextMark, i);
+                for (; nextMark < special; nextMark += kMarkSpacing)
+                    m_marks.push_back({nextMark, columns + (nextMark - i)});
+                columns += special - i;
+                i = special;
             }
-            m_openStart = i + 1;
+            if (i >= runEnd || (d[i] != '\n' && d[i] != '\r'))
+                break;
+            indexBreak(i);
             nextMark = i + 1 + kMarkSpacing;
             ++i;
-            continue;
         }
+        if (i >= runEnd)
+            continue;
+        const char c = d[i];
         if (i >= nextMark) {
             m_marks.push_back({i, columns});
             nextMark = i + kMarkSpacing;
