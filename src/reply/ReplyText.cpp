@@ -254,8 +254,12 @@ void releasePages(QByteArray& data)
 {
 #if defined(Q_OS_LINUX) && defined(MADV_FREE)
     const auto page = quintptr(::sysconf(_SC_PAGESIZE));
-    const auto begin = (quintptr(data.data()) + quintptr(data.size()) + page - 1) & ~(page - 1);
-    const auto end = (quintptr(data.data()) + quintptr(data.capacity())) & ~(page - 1);
+    // The room ends where the allocation does, which after dropped lines lies
+    // short of data() + capacity().
+    const auto last = quintptr(data.data()) + quintptr(data.size() + data.data_ptr().freeSpaceAtEnd());
+    // Past the text and its closing NUL.
+    const auto begin = (quintptr(data.data()) + quintptr(data.size()) + 1 + page - 1) & ~(page - 1);
+    const auto end = last & ~(page - 1);
     if (end > begin)
         ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_FREE);
 #else
