@@ -9,6 +9,7 @@
 
 #if defined(Q_OS_LINUX)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -247,6 +248,25 @@ void adviseLargePages(QByteArray& data)
 #endif
 }
 
+// The pages of data's room past its end hold nothing: the kernel may reclaim
+// them, and until it does writing them again costs no fault.
+void releasePages(QByteArray& data)
+{
+#if defined(Q_OS_LINUX) && defined(MADV_FREE)
+    const auto page = quintptr(::sysconf(_SC_PAGESIZE));
+    // The room ends where the allocation does, which after dropped lines lies
+    // short of data() + capacity().
+    const auto last = quintptr(data.data()) + quintptr(data.size() + data.data_ptr().freeSpaceAtEnd());
+    // Past the text and its closing NUL.
+    const auto begin = (quintptr(data.data()) + quintptr(data.size()) + 1 + page - 1) & ~(page - 1);
+    const auto end = last & ~(page - 1);
+    if (end > begin)
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_FREE);
+#else
+    Q_UNUSED(data);
+#endif
+}
+
 // The first byte at or after p and before end that may break a line (below 0x0E).
 inline qsizetype nextControl(const char* d, qsizetype p, qsizetype end)
 {
@@ -269,7 +289,8 @@ inline qsizetype nextControl(const char* d, qsizetype p, qsizetype end)
 }
 
 // The first byte at or after p and before end below 0x0E or, with high, from 0x80.
-qsizetype nextSpecial(const char* d, qsizetype p, qsizetype end, bool high)
+template<bool high>
+qsizetype nextSpecialOf(const char* d, qsizetype p, qsizetype end)
 {
 #if defined(__SSE2__)
     const __m128i limit = _mm_set1_epi8(0x0E);
@@ -283,7 +304,7 @@ qsizetype nextSpecial(const char* d, qsizetype p, qsizetype end, bool high)
             return p + std::countr_zero(unsigned(mask));
     }
 #endif
-    const quint64 highBits = high ? 0x8080808080808080ULL : 0;
+    constexpr quint64 highBits = high ? 0x8080808080808080ULL : 0;
     for (; p + 8 <= end; p += 8) {
         quint64 word;
         std::memcpy(&word, d + p, 8);
@@ -297,6 +318,11 @@ qsizetype nextSpecial(const char* d, qsizetype p, qsizetype end, bool high)
             return p;
     }
     return end;
+}
+
+qsizetype nextSpecial(const char* d, qsizetype p, qsizetype end, bool high)
+{
+    return high ? nextSpecialOf<true>(d, p, end) : nextSpecialOf<false>(d, p, end);
 }
 
 // East Asian wide and fullwidth characters.
@@ -432,7 +458,16 @@ void ReplyText::setLimit(qsizetype bytes)
 
 void ReplyText::clear()
 {
-    setData(QByteArray());
+    // A large reply's room is kept for the next reply: filling fresh memory
+    // costs a zeroed page per page, which a reused one does not. The kernel
+    // may still take the pages back while they hold nothing.
+    QByteArray room;
+    if (m_data.capacity() > kReserveFrom && m_data.isDetached()) {
+        room = std::exchange(m_data, QByteArray());
+        room.resize(0);
+        releasePages(room);
+    }
+    setData(room);
 }
 
 void ReplyText::append(const QByteArray& block)
@@ -654,6 +689,36 @@ void ReplyText::indexRange(qsizetype from, qsizetype to)
     Stretch* stretch = &m_stretches.back();
     qsizetype widest = m_widestLine;
 
+    // A line break at i: a CR LF pair is one break, so its LF only moves the
+    // new line's start (and a checkpoint set at it) past itself.
+    const auto indexBreak = [&](qsizetype at) {
+        if (d[at] == '\n' && at > 0 && d[at - 1] == '\r') {
+            // The CR before (maybe from the previous block) already broke the line.
+            if (checkpoint == at) {
+                m_checkpoints.pop_back();
+                m_checkpoints.push_back(at + 1);
+                checkpoint = at + 1;
+            }
+        } else {
+            widest = std::max(widest, columns);
+            stretch->widest = std::max(stretch->widest, columns);
+            ++m_lineCount;
+            if (m_lineCount - 1 - stretch->line >= kCheckpointLines || at + 1 - checkpoint >= kCheckpointBytes) {
+                checkpoint = at + 1;
+                const auto last = quint32(m_stretches.size() - 1);
+                while (qsizetype(m_byteBlocks.size()) * kByteBlock < checkpoint)
+                    m_byteBlocks.push_back(last);
+                m_checkpoints.push_back(checkpoint);
+                m_stretches.push_back({m_lineCount - 1, 0, true});
+                stretch = &m_stretches.back();
+            }
+            if ((m_lineCount - 1) % kLineBlock == 0)
+                m_lineBlocks.push_back(quint32(m_stretches.size() - 1));
+            columns = 0;
+        }
+        m_openStart = at + 1;
+    };
+
     qsizetype i = from;
     while (i < to) {
         while (si < m_spans.size() && m_spans[si].to <= i)
@@ -663,47 +728,25 @@ void ReplyText::indexRange(qsizetype from, qsizetype to)
         // them are passed eight bytes at a time.
         const bool inReply = inSpan(m_spans, si, i);
         const qsizetype runEnd = std::min(to, inReply ? m_spans[si].to : si < m_spans.size() ? m_spans[si].from : to);
-        const qsizetype special = nextSpecial(d, i, runEnd, inReply);
-        if (special > i) {
-            nextMark = std::max(nextMark, i);
-            for (; nextMark < special; nextMark += kMarkSpacing)
-                m_marks.push_back({nextMark, columns + (nextMark - i)});
-            columns += special - i;
-            i = special;
-            continue;
-        }
-        const char c = d[i];
-        if (c == '\n' || c == '\r') {
-            if (c == '\n' && i > 0 && d[i - 1] == '\r') {
-                // The CR before (maybe from the previous block) already broke
-                // the line; the pair is one break, so the new line starts later.
-                if (checkpoint == i) {
-                    m_checkpoints.pop_back();
-                    m_checkpoints.push_back(i + 1);
-                    checkpoint = i + 1;
-                }
-            } else {
-                widest = std::max(widest, columns);
-                stretch->widest = std::max(stretch->widest, columns);
-                ++m_lineCount;
-                if (m_lineCount - 1 - stretch->line >= kCheckpointLines || i + 1 - checkpoint >= kCheckpointBytes) {
-                    checkpoint = i + 1;
-                    const auto last = quint32(m_stretches.size() - 1);
-                    while (qsizetype(m_byteBlocks.size()) * kByteBlock < checkpoint)
-                        m_byteBlocks.push_back(last);
-                    m_checkpoints.push_back(checkpoint);
-                    m_stretches.push_back({m_lineCount - 1, 0, true});
-                    stretch = &m_stretches.back();
-                }
-                if ((m_lineCount - 1) % kLineBlock == 0)
-                    m_lineBlocks.push_back(quint32(m_stretches.size() - 1));
-                columns = 0;
+        // Line after line within the run, until a byte other than a break needs a look.
+        for (;;) {
+            const qsizetype special = nextSpecial(d, i, runEnd, inReply);
+            if (special > i) {
+                nextMark = std::max(nextMark, i);
+                for (; nextMark < special; nextMark += kMarkSpacing)
+                    m_marks.push_back({nextMark, columns + (nextMark - i)});
+                columns += special - i;
+                i = special;
             }
-            m_openStart = i + 1;
+            if (i >= runEnd || (d[i] != '\n' && d[i] != '\r'))
+                break;
+            indexBreak(i);
             nextMark = i + 1 + kMarkSpacing;
             ++i;
-            continue;
         }
+        if (i >= runEnd)
+            continue;
+        const char c = d[i];
         if (i >= nextMark) {
             m_marks.push_back({i, columns});
             nextMark = i + kMarkSpacing;

@@ -30,6 +30,8 @@ private slots:
     void pastTheLimitOldestLinesGo();
     void replyShowsAsUtf8OnlyWhenItIsUtf8_data();
     void replyShowsAsUtf8OnlyWhenItIsUtf8();
+    void replyAfterALargeOneHoldsOnlyItsOwnText_data();
+    void replyAfterALargeOneHoldsOnlyItsOwnText();
 };
 
 void ReplyTextTest::lineIndexFollowsEveryBreakKind_data()
@@ -436,6 +438,53 @@ void ReplyTextTest::replyShowsAsUtf8OnlyWhenItIsUtf8()
     for (qsizetype line = 0; line < text.lineCount(); ++line)
         widestEnd = std::max(widestEnd, text.columnOf(text.lineEnd(line)));
     QCOMPARE(widestEnd, widest);
+}
+
+void ReplyTextTest::replyAfterALargeOneHoldsOnlyItsOwnText_data()
+{
+    QTest::addColumn<qsizetype>("limit");
+
+    QTest::newRow("the large reply kept whole") << qsizetype(64 << 20);
+    QTest::newRow("the large reply lost its oldest lines") << qsizetype(3 << 20);
+}
+
+// Clearing keeps a large reply's room for the next reply: nothing of the old
+// text or its index may show through, however its oldest lines went.
+void ReplyTextTest::replyAfterALargeOneHoldsOnlyItsOwnText()
+{
+    QFETCH(qsizetype, limit);
+    QByteArray block;
+    for (int i = 0; block.size() < 4096; ++i)
+        block += QByteArray(78, char('a' + i % 26)) + "\r\n";
+    QByteArray large;
+    for (int i = 0; i < 1024; ++i)
+        large += block;
+
+    ReplyText text;
+    text.setLimit(limit);
+    for (int round = 0; round < 2; ++round) {
+        text.clear();
+        text.beginReply();
+        for (qsizetype at = 0; at < large.size(); at += block.size())
+            text.append(block);
+        text.endReply();
+        QVERIFY(large.endsWith(text.data()));
+        QVERIFY(text.length() > std::min(large.size(), limit - limit / 16) - block.size());
+        ReplyText whole;
+        whole.setData(text.data());
+        QCOMPARE(text.lineCount(), whole.lineCount());
+        QCOMPARE(text.lineStart(text.lineCount() / 2), whole.lineStart(whole.lineCount() / 2));
+
+        text.clear();
+        text.beginReply();
+        text.append("short\n");
+        text.endReply();
+        QCOMPARE(text.data(), QByteArray("short\n"));
+        QCOMPARE(text.lineCount(), 2);
+        QCOMPARE(text.lineText(0), QByteArray("short"));
+        QCOMPARE(text.lineText(1), QByteArray());
+        QCOMPARE(text.widestLine(), 5);
+    }
 }
 
 static TestRegistration<ReplyTextTest> registration;
