@@ -177,26 +177,10 @@ private slots:
     void windowsOpenCentredWithTheirFrame()
     {
         QFETCH(QString, which);
-        recordingPlatform().launchResult = 2; // no mail program: the feedback form
-        const auto open = [&]() -> QWidget* {
-            if (which == "setup")
-                window().mnuServer->trigger();
-            else if (which == "remover")
-                window().mnuHost->trigger();
-            else if (which == "feedback")
-                tray().mnuYarbo->trigger();
-            else if (which == "about")
-                tray().mnuAbout->trigger();
-            for (QWidget* top : QApplication::topLevelWidgets()) {
-                if (top->isVisible() && (qobject_cast<FingerServerSetup*>(top) || qobject_cast<frmhost*>(top)
-                                         || qobject_cast<SendForm*>(top) || qobject_cast<About*>(top)))
-                    return top;
-            }
-            return &window();
-        };
         const QPoint centre = QRect(QPoint(0, 0), recordingPlatform().screen).center();
         for (int opening = 1; opening <= (which == "main" ? 1 : 2); ++opening) {
-            QWidget* shown = open();
+            QWidget* shown = openWindow(which);
+            QVERIFY(shown);
             QCOMPARE(shown == &window(), which == "main");
             const QPoint placed = shown->pos();
             QTRY_VERIFY(shown->frameGeometry().height() > shown->height());

@@ -31,27 +31,6 @@ class DialogsTest : public ProgramTest
 {
     Q_OBJECT
 
-    QWidget* open(const QString& which)
-    {
-        if (which == "main")
-            return &window();
-        recordingPlatform().launchResult = 2;
-        if (which == "setup")
-            window().mnuServer->trigger();
-        else if (which == "remover")
-            window().mnuHost->trigger();
-        else if (which == "feedback")
-            tray().mnuYarbo->trigger();
-        else
-            tray().mnuAbout->trigger();
-        for (QWidget* top : QApplication::topLevelWidgets()) {
-            if (top->isVisible() && (qobject_cast<FingerServerSetup*>(top) || qobject_cast<frmhost*>(top)
-                                     || qobject_cast<SendForm*>(top) || qobject_cast<About*>(top)))
-                return top;
-        }
-        return nullptr;
-    }
-
 private slots:
     void init()
     {
@@ -95,7 +74,7 @@ private slots:
         QFETCH(QString, pressed);
         QFETCH(bool, closed);
         QFETCH(QStringList, boxes);
-        QPointer<QWidget> dialog = open(which);
+        QPointer<QWidget> dialog = openWindow(which);
         QVERIFY(dialog);
         if (auto* setup = qobject_cast<FingerServerSetup*>(dialog.data()))
             setup->Text1->setText("Bob");
@@ -135,7 +114,7 @@ private slots:
     void everyTextShowsWhole()
     {
         QFETCH(QString, which);
-        QWidget* shown = open(which);
+        QWidget* shown = openWindow(which);
         QVERIFY(shown);
         QStringList cut;
         for (QLabel* label : shown->findChildren<QLabel*>()) {

@@ -25,12 +25,18 @@ class ClientQueryTest : public ProgramTest
         launch(config);
     }
 
+    // Starts the program against the scripted server.
+    finger& startAgainst(ScriptedServer& server, int idleTimeoutMs = 60000)
+    {
+        start(clientConfig(server.port(), idleTimeoutMs));
+        return window();
+    }
+
     // Starts the program against the scripted server and runs a short query
     // with no user name to 127.0.0.1; the caller waits for it on the wire.
     finger& startEmptyQuery(ScriptedServer& server, int idleTimeoutMs = 60000)
     {
-        start(clientConfig(server.port(), idleTimeoutMs));
-        finger& w = window();
+        finger& w = startAgainst(server, idleTimeoutMs);
         typeHost(w, "127.0.0.1");
         clickShort(w);
         return w;
@@ -60,8 +66,7 @@ private slots:
         QFETCH(QString, user);
         QFETCH(QByteArray, wire);
         ScriptedServer server;
-        start(clientConfig(server.port()));
-        finger& w = window();
+        finger& w = startAgainst(server);
         typeHost(w, "127.0.0.1");
         typeUser(w, user);
         longQuery ? clickLong(w) : clickShort(w);
@@ -104,8 +109,7 @@ private slots:
         QFETCH(QString, pasted);
         QFETCH(QString, kept);
         ScriptedServer server;
-        start(clientConfig(server.port()));
-        finger& w = window();
+        finger& w = startAgainst(server);
         typeHost(w, inHostBox ? before : QStringLiteral("127.0.0.1"));
         typeUser(w, inHostBox ? QString() : before);
         QLineEdit* box = inHostBox ? w.text2->lineEdit() : w.Text3;
@@ -139,8 +143,7 @@ private slots:
         QFETCH(bool, longQuery);
         QFETCH(QString, shown);
         ScriptedServer server;
-        start(clientConfig(server.port()));
-        finger& w = window();
+        finger& w = startAgainst(server);
         w.text2->lineEdit()->clear();
         QGuiApplication::clipboard()->setText(host);
         QTest::keySequence(w.text2->lineEdit(), QKeySequence::Paste);
@@ -172,8 +175,7 @@ private slots:
         QFETCH(QByteArray, sent);
         QFETCH(QString, user);
         ScriptedServer server;
-        start(clientConfig(server.port()));
-        finger& w = window();
+        finger& w = startAgainst(server);
         typeHost(w, typed);
         longQuery ? clickLong(w) : clickShort(w);
         QTRY_COMPARE(server.received, sent);
@@ -197,8 +199,7 @@ private slots:
         QFETCH(bool, longQuery);
         QFETCH(QString, targetHost);
         ScriptedServer server;
-        start(clientConfig(server.port()));
-        finger& w = window();
+        finger& w = startAgainst(server);
         typeHost(w, "  127.0.0.1 ");
         longQuery ? clickLong(w) : clickShort(w);
         QCOMPARE(w.statusText(), QString("Connecting to   127.0.0.1 "));
@@ -432,8 +433,7 @@ private slots:
     void secondStartWhileBusyDoesNothing()
     {
         ScriptedServer server;
-        start(clientConfig(server.port()));
-        finger& w = window();
+        finger& w = startAgainst(server);
         typeHost(w, "127.0.0.1");
         typeUser(w, "first");
         clickShort(w);
@@ -470,8 +470,7 @@ private slots:
     {
         QFETCH(QString, event);
         ScriptedServer server;
-        start(clientConfig(server.port()));
-        finger& w = window();
+        finger& w = startAgainst(server);
         typeHost(w, "127.0.0.1");
         typeUser(w, "joe");
         QTimer::singleShot(0, this, [&] {
@@ -520,8 +519,7 @@ private slots:
     {
         QFETCH(int, how);
         ScriptedServer server;
-        start(clientConfig(server.port()));
-        finger& w = window();
+        finger& w = startAgainst(server);
         w.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         w.text1->setText("older text\r\n");
@@ -572,8 +570,7 @@ private slots:
         QFETCH(int, key);
         QFETCH(QByteArray, sent);
         ScriptedServer server;
-        start(clientConfig(server.port()));
-        finger& w = window();
+        finger& w = startAgainst(server);
         w.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         typeHost(w, "127.0.0.1");
@@ -618,8 +615,7 @@ private slots:
         ScriptedServer server {QHostAddress(listenOn)};
         if (!server.isListening())
             QSKIP(qPrintable("This machine cannot listen on " + listenOn));
-        start(clientConfig(server.port()));
-        finger& w = window();
+        finger& w = startAgainst(server);
         typeHost(w, host);
         // The window keeps handling events while the name is looked up and connected.
         int ticks = 0;

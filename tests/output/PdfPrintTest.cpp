@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 namespace {
 QString run(const QString& program, const QStringList& arguments)
 {
@@ -55,6 +57,20 @@ class PdfPrintTest : public ProgramTest
 {
     Q_OBJECT
 
+    // From a fresh start, prints go into a PDF at that path: on that paper with
+    // quarter-inch margins, or as the printer comes.
+    void printIntoPdf(const QString& pdf, std::optional<QPageSize::PageSizeId> paper = std::nullopt)
+    {
+        resetEnvironment().printerFactory = [pdf, paper]() -> std::unique_ptr<PrinterDevice> {
+            auto printer = pdfPrinter(pdf);
+            if (paper) {
+                printer->setPageSize(QPageSize(*paper));
+                printer->setPageMargins(QMarginsF(6.35, 6.35, 6.35, 6.35), QPageLayout::Millimeter);
+            }
+            return std::make_unique<QtPrinterDevice>(std::move(printer));
+        };
+    }
+
 private slots:
     void printoutHasHeadersRuleAndBodyLines()
     {
@@ -69,12 +85,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString pdf = dir.filePath(QStringLiteral("transcript.pdf"));
-        resetEnvironment().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
-            auto printer = pdfPrinter(pdf);
-            printer->setPageSize(QPageSize(QPageSize::A4));
-            printer->setPageMargins(QMarginsF(6.35, 6.35, 6.35, 6.35), QPageLayout::Millimeter);
-            return std::make_unique<QtPrinterDevice>(std::move(printer));
-        };
+        printIntoPdf(pdf, QPageSize::A4);
         auto program = TestSupport::startProgram();
         finger& window = program->window();
         window.text2->setCurrentText(QStringLiteral("example.org"));
@@ -152,12 +163,7 @@ private slots:
             QSKIP("poppler-utils (pdftotext) is not installed; scripts/install-deps.sh --tests installs it");
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("pages.pdf"));
-        resetEnvironment().printerFactory = [pdf, paper]() -> std::unique_ptr<PrinterDevice> {
-            auto printer = pdfPrinter(pdf);
-            printer->setPageSize(QPageSize(QPageSize::PageSizeId(paper)));
-            printer->setPageMargins(QMarginsF(6.35, 6.35, 6.35, 6.35), QPageLayout::Millimeter);
-            return std::make_unique<QtPrinterDevice>(std::move(printer));
-        };
+        printIntoPdf(pdf, QPageSize::PageSizeId(paper));
         auto program = TestSupport::startProgram();
         program->window().text1->clear();
         QByteArray body;
@@ -196,9 +202,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString pdf = dir.filePath(QStringLiteral("long.pdf"));
-        resetEnvironment().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
-            return std::make_unique<QtPrinterDevice>(pdfPrinter(pdf));
-        };
+        printIntoPdf(pdf);
         auto program = TestSupport::startProgram();
         program->window().text1->clear();
         QByteArray line = "Start of a long line ";
@@ -221,9 +225,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("no such folder/transcript.pdf"));
-        resetEnvironment().printerFactory = [pdf]() -> std::unique_ptr<PrinterDevice> {
-            return std::make_unique<QtPrinterDevice>(pdfPrinter(pdf));
-        };
+        printIntoPdf(pdf);
         auto program = TestSupport::startProgram();
         program->window().setStatusText(QStringLiteral("before"));
 

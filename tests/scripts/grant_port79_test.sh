@@ -8,34 +8,21 @@ if ((start <= 79)); then
     echo "Skipped: every user may listen on port 79 here (ip_unprivileged_port_start is $start)"
     exit 0
 fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-bin=$work/bin
-mkdir -p "$bin"
-cat >"$bin/id" <<'STUB'
-#!/usr/bin/env bash
-[[ "${1:-}" == -u ]] && { cat "$(dirname "$0")/uid"; exit 0; }
-exec /usr/bin/id "$@"
-STUB
-cat >"$bin/getcap" <<'STUB'
-#!/usr/bin/env bash
+source "$(dirname "$0")/standins.sh"
+stub getcap <<'STUB'
 [[ -f "$(dirname "$0")/has-cap" ]] && echo "$1 cap_net_bind_service=ep"
 exit 0
 STUB
-cat >"$bin/setcap" <<'STUB'
-#!/usr/bin/env bash
+stub setcap <<'STUB'
 echo "setcap $*" >>"$(dirname "$0")/calls"
 STUB
-cat >"$bin/sudo" <<'STUB'
-#!/usr/bin/env bash
+stub sudo <<'STUB'
 echo "sudo $*" >>"$(dirname "$0")/calls"
 [[ -f "$(dirname "$0")/refuse" ]] && exit 1
 while [[ "$1" == -* ]]; do shift; done
 exec "$@"
 STUB
-chmod +x "$bin"/*
 
-failures=0
 # run NAME UID STATE EXPECTED_CALLS SAID (STATE: has-cap, refuse or none)
 run() {
     local name=$1 uid=$2 state=$3 expected=$4 said=$5

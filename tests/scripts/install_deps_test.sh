@@ -4,35 +4,21 @@
 # standard input.
 set -euo pipefail
 script=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-bin=$work/bin
-mkdir -p "$bin"
-
-cat >"$bin/id" <<'STUB'
-#!/usr/bin/env bash
-[[ "${1:-}" == -u ]] && { cat "$(dirname "$0")/uid"; exit 0; }
-exec /usr/bin/id "$@"
-STUB
-cat >"$bin/dpkg-query" <<'STUB'
-#!/usr/bin/env bash
+source "$(dirname "$0")/standins.sh"
+stub dpkg-query <<'STUB'
 [[ -f "$(dirname "$0")/all-installed" ]] || exit 1
 printf 'install ok installed'
 STUB
 # Like the real sudo: options first, and exported variables do not get through.
-cat >"$bin/sudo" <<'STUB'
-#!/usr/bin/env bash
+stub sudo <<'STUB'
 echo "sudo $*" >>"$(dirname "$0")/calls"
 while [[ "$1" == -* ]]; do shift; done
 exec env -i PATH="$PATH" "$@"
 STUB
-cat >"$bin/apt-get" <<'STUB'
-#!/usr/bin/env bash
+stub apt-get <<'STUB'
 echo "apt-get DEBIAN_FRONTEND=${DEBIAN_FRONTEND:-unset} $1" >>"$(dirname "$0")/calls"
 STUB
-chmod +x "$bin"/*
 
-failures=0
 # run NAME UID ALL_INSTALLED EXPECTED_CALLS
 run() {
     local name=$1 uid=$2 installed=$3 expected=$4

@@ -87,6 +87,7 @@ private slots:
     {
         resetEnvironment();
     }
+    void cleanup() { stopProgram(); }
 
     void startupReplyReachesTheClient_data()
     {
@@ -125,8 +126,7 @@ private slots:
         QFETCH(QByteArray, query);
         QFETCH(QByteArray, expected);
         storeProfile(profile);
-        auto program = TestSupport::startProgram();
-        finger& w = program->window();
+        finger& w = launch().window();
         QVERIFY(w.text1->data().endsWith("Starting Finger Server\r\nFinger Server Ready!\r\n"));
 
         QCOMPARE(fingerOnce(w, query), expected);
@@ -139,8 +139,7 @@ private slots:
     void queryInPiecesIsAnsweredAtTheFirstPiece()
     {
         storeProfile({"Ann", "", "", "Hi"});
-        auto program = TestSupport::startProgram();
-        finger& w = program->window();
+        finger& w = launch().window();
         Visitor visitor(w);
         visitor.send("an");
         QTRY_VERIFY(visitor.closed);
@@ -152,8 +151,7 @@ private slots:
     void bannerIsAddedOnceAndAgainAfterSetup()
     {
         storeProfile({"Ann", "", "", ""});
-        auto program = TestSupport::startProgram();
-        finger& w = program->window();
+        finger& w = launch().window();
         fingerOnce(w);
         fingerOnce(w);
         QCOMPARE(w.service().replyText().count(ServerReply::kBanner), 1);
@@ -177,8 +175,7 @@ private slots:
 
     void socketsAreNumberedFromOneAndClosedOnesReused()
     {
-        auto program = TestSupport::startProgram();
-        finger& w = program->window();
+        finger& w = launch().window();
         FingerService& server = w.service();
         Visitor first(w);
         QTRY_COMPARE(server.poolCount(), 1);
@@ -210,8 +207,7 @@ private slots:
 
     void endsOutOfOrderKeepThePoolConsistent()
     {
-        auto program = TestSupport::startProgram();
-        finger& w = program->window();
+        finger& w = launch().window();
         FingerService& server = w.service();
         std::vector<std::unique_ptr<Visitor>> visitors;
         for (int n = 1; n <= 3; ++n) {
@@ -252,8 +248,7 @@ private slots:
         // Clients that wait for their query longer than the test are not made to give way.
         RuntimeConfig config = TestSupport::testConfig();
         config.serverQueryGraceMs = 60000;
-        auto program = TestSupport::startProgram(config);
-        finger& w = program->window();
+        finger& w = launch(config).window();
         FingerService& server = w.service();
         std::vector<std::unique_ptr<Visitor>> visitors;
         for (int n = 0; n < FingerService::kPoolLimit; ++n)
@@ -283,8 +278,7 @@ private slots:
 
     void burstBeyondTheLimitWaitsForSockets()
     {
-        auto program = TestSupport::startProgram();
-        finger& w = program->window();
+        finger& w = launch().window();
         FingerService& server = w.service();
         constexpr int kExtra = 5;
         fingerOnce(w); // the lookup machinery's own descriptors
@@ -318,8 +312,7 @@ private slots:
     {
         QFETCH(int, silent);
         QFETCH(int, queryDelayMs);
-        auto program = TestSupport::startProgram(); // the 30 s idle limit
-        finger& w = program->window();
+        finger& w = launch().window(); // the 30 s idle limit
         std::vector<std::unique_ptr<RawClient>> silentOnes;
         for (int n = 0; n < silent; ++n) {
             silentOnes.push_back(std::make_unique<RawClient>(w.service().listenPort()));
@@ -347,8 +340,7 @@ private slots:
     {
         RuntimeConfig config = TestSupport::testConfig();
         config.server.idleTimeoutMs = 200;
-        auto program = TestSupport::startProgram(config);
-        finger& w = program->window();
+        finger& w = launch(config).window();
         Visitor idle(w);
         QTRY_COMPARE(w.service().poolCount(), 1);
         QTRY_VERIFY(idle.closed);
@@ -363,8 +355,7 @@ private slots:
     void megabytesFromAClientDoNotGrowTheServer()
     {
         constexpr qint64 kTotal = 32 * 1024 * 1024;
-        auto program = TestSupport::startProgram();
-        finger& w = program->window();
+        finger& w = launch().window();
         fingerOnce(w); // warm up
         const qint64 before = TestSupport::residentBytes();
 
@@ -408,8 +399,7 @@ private slots:
         for (int n = 0; description.size() < 3 * 1024 * 1024; ++n)
             description += "Line " + QByteArray::number(n) + " of a long description.\r\n";
         storeProfile({"Ann", "", "", QString::fromLatin1(description)});
-        auto program = TestSupport::startProgram();
-        finger& w = program->window();
+        finger& w = launch().window();
 
         // It reads nothing until the server has ended the connection on its side.
         RawClient slow(w.service().listenPort(), 4096);
@@ -462,8 +452,7 @@ private slots:
     {
         const QString description = QString(1024 * 1024, u'd');
         storeProfile({"Ann", "", "", description});
-        auto program = TestSupport::startProgram();
-        finger& w = program->window();
+        finger& w = launch().window();
         const QByteArray expected =
             "Name: Ann\r\nEmail: \r\nWWW: \r\n\r\n" + description.toLatin1() + "\r\n\r\n" + kBannerLine;
         QCOMPARE(fingerOnce(w), expected);
@@ -582,8 +571,7 @@ private slots:
 
     void visitorLineGoesToTheEndOfALongReplyBoxAndTheViewOnlyFromTheEnd()
     {
-        auto program = TestSupport::startProgram();
-        finger& w = program->window();
+        finger& w = launch().window();
         for (int n = 0; n < 2000; ++n)
             w.text1->append(QByteArray("A line that makes the reply box longer than 64 KiB.\r\n"));
         QVERIFY(w.text1->length() > 100000);
@@ -625,8 +613,7 @@ private slots:
         RuntimeConfig config = TestSupport::testConfig();
         config.server.listenAddress = QHostAddress::LocalHostIPv6;
         storeProfile({"Ann", "", "", ""});
-        auto program = TestSupport::startProgram(config);
-        finger& w = program->window();
+        finger& w = launch(config).window();
         if (!w.service().isListening())
             QSKIP("this machine has no IPv6 loopback");
         Visitor visitor(w, QHostAddress::LocalHostIPv6);

@@ -93,8 +93,11 @@ class TrayTest : public ProgramTest
                                                           "--object-path", menu, "--method",
                                                           "com.canonical.dbusmenu.GetLayout", "--", "0", "-1", "@as []"}));
     }
-    void startOnTray()
+    // Starts the watcher (under that process name) and the program, and waits for its item;
+    // the caller checks m_item.
+    void startOnTray(const QString& watcherProcess = {})
     {
+        QVERIFY2(m_desktop->startStatusNotifierWatcher(watcherProcess), qPrintable(m_desktop->whyNot()));
         m_program = TestSupport::startProgramOnTray();
         QTRY_VERIFY(!(m_item = registeredItem()).isEmpty());
     }
@@ -218,8 +221,7 @@ private slots:
         QFETCH(int, activations);
         QFETCH(int, greetings);
         qputenv("XDG_CURRENT_DESKTOP", desktop.toLocal8Bit());
-        QVERIFY2(m_desktop->startStatusNotifierWatcher(process), qPrintable(m_desktop->whyNot()));
-        startOnTray();
+        startOnTray(process);
         QVERIFY(!m_item.isEmpty());
         // Sent at once, as a double-click's clicks come.
         QList<QDBusPendingCall> calls;
@@ -234,8 +236,7 @@ private slots:
 
     void exportedMenuOffersNothingWhileTheBoxIsUp()
     {
-        QVERIFY2(m_desktop->startStatusNotifierWatcher("gnome-shell"), qPrintable(m_desktop->whyNot()));
-        startOnTray();
+        startOnTray("gnome-shell");
         QVERIFY(!m_item.isEmpty());
         const QString before = menuLayout();
         QVERIFY2(before.contains("'Finger...'") && !before.contains("'enabled': <false>"), qPrintable(before));
@@ -265,7 +266,6 @@ private slots:
     // Panels name and draw the program by its names, whatever the executable is called.
     void itemAndWindowCarryTheProgramsNames()
     {
-        QVERIFY2(m_desktop->startStatusNotifierWatcher(), qPrintable(m_desktop->whyNot()));
         startOnTray();
         QVERIFY(!m_item.isEmpty());
         QCOMPARE(itemProperty("Title").toString(), QString("Finger Quobix"));
@@ -299,7 +299,6 @@ private slots:
 
     void minimisingFromTheDecorationHidesIntoTheTray()
     {
-        QVERIFY2(m_desktop->startStatusNotifierWatcher(), qPrintable(m_desktop->whyNot()));
         startOnTray();
         QVERIFY(!m_item.isEmpty());
         finger& w = window();
@@ -372,7 +371,6 @@ private slots:
             if (type != QtDebugMsg && type != QtInfoMsg)
                 warnings << text;
         });
-        QVERIFY2(m_desktop->startStatusNotifierWatcher(), qPrintable(m_desktop->whyNot()));
         startOnTray();
         QVERIFY(!m_item.isEmpty());
         QTRY_VERIFY(window().isActiveWindow());

@@ -2,6 +2,13 @@
 #include "ProgramTest.h"
 #include "RecordingPlatform.h"
 #include "TestMain.h"
+#include "client/frmhost.h"
+#include "contact/About.h"
+#include "contact/SendForm.h"
+#include "server/FingerServerSetup.h"
+
+#include <QAction>
+#include <QApplication>
 
 RecordingPlatform& ProgramTest::resetEnvironment()
 {
@@ -15,4 +22,25 @@ TestSupport::Program& ProgramTest::launch(const RuntimeConfig& config, bool tray
     m_program.reset();
     m_program = TestSupport::startProgram(config, trayAvailable);
     return *m_program;
+}
+
+QWidget* ProgramTest::openWindow(const QString& which)
+{
+    if (which == "main")
+        return &window();
+    recordingPlatform().launchResult = 2;
+    if (which == "setup")
+        window().mnuServer->trigger();
+    else if (which == "remover")
+        window().mnuHost->trigger();
+    else if (which == "feedback")
+        tray().mnuYarbo->trigger();
+    else
+        tray().mnuAbout->trigger();
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->isVisible() && (qobject_cast<FingerServerSetup*>(top) || qobject_cast<frmhost*>(top)
+                                 || qobject_cast<SendForm*>(top) || qobject_cast<About*>(top)))
+            return top;
+    }
+    return nullptr;
 }

@@ -3,9 +3,11 @@
 #include "ProgramHarness.h"
 
 #include <QObject>
+#include <QString>
 
 #include <memory>
 
+class QWidget;
 class RecordingPlatform;
 
 // Base of the test classes that start the whole program. A test begins from
@@ -25,6 +27,9 @@ protected:
 
     finger& window() const { return m_program->window(); }
     Form1& tray() const { return *m_program->tray; }
+    // Opens one of the program's windows by its menu item ("main", "setup", "remover",
+    // "feedback" with no mail program, or "about") and returns it; null when none came up.
+    QWidget* openWindow(const QString& which);
 
     std::unique_ptr<TestSupport::Program> m_program;
 };
