@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QApplication>
 #include <QSize>
+#include <QTemporaryDir>
+#include <QWidget>
 #include <QtGlobal>
 
 // What every benchmark sets up the same way.
@@ -14,4 +17,23 @@ inline void offscreenUnlessSet()
 
 // The main window's reply box at its design size, 7080 x 3045 twips at 96 dpi.
 inline constexpr QSize kReplyBoxSize{472, 203};
+
+// Shows a reply box at its design size and lets it lay out.
+inline void showAtDesignSize(QWidget& box)
+{
+    box.resize(kReplyBoxSize);
+    box.show();
+    QApplication::processEvents();
+}
+
+// Settings in a folder of the run's own, never the real user's, while it lives.
+class PrivateSettings
+{
+public:
+    PrivateSettings() { qputenv("XDG_CONFIG_HOME", m_folder.path().toLocal8Bit()); }
+    Q_DISABLE_COPY_MOVE(PrivateSettings)
+
+private:
+    QTemporaryDir m_folder;
+};
 } // namespace Bench

@@ -340,9 +340,7 @@ void report(const char* what, const std::vector<double>& runs)
 
 int main(int argc, char** argv)
 {
-    // Never touch the real user's settings.
-    QTemporaryDir settings;
-    qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
+    const Bench::PrivateSettings settings;
     Bench::offscreenUnlessSet();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);

@@ -52,9 +52,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
 
     ReplyBox box;
-    box.resize(Bench::kReplyBoxSize);
-    box.show();
-    QApplication::processEvents();
+    Bench::showAtDesignSize(box);
 
     box.append(QByteArray(1024, 'k'));
     report("paint 1 KB", milliseconds([&] { paint(box); }));

@@ -68,9 +68,7 @@ int main(int argc, char** argv)
     Bench::offscreenUnlessSet();
     QApplication app(argc, argv);
     ReplyBox box;
-    box.resize(Bench::kReplyBoxSize);
-    box.show();
-    QApplication::processEvents();
+    Bench::showAtDesignSize(box);
 
     struct Shape
     {

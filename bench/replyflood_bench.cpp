@@ -98,9 +98,7 @@ int main(int argc, char** argv)
     ReplyBox box;
     if (argc > 1 && std::strcmp(argv[1], "--unbounded") == 0)
         box.setLimit(std::numeric_limits<qsizetype>::max());
-    box.resize(Bench::kReplyBoxSize);
-    box.show();
-    QApplication::processEvents();
+    Bench::showAtDesignSize(box);
     const double startMb = residentMegabytes();
 
     // Until the next visit would pass the bound.

@@ -110,9 +110,7 @@ Round burstRound(quint16 port, const QByteArray& expected)
 
 int main(int argc, char** argv)
 {
-    // Never the real user's settings, never a display.
-    QTemporaryDir settings;
-    qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
+    const Bench::PrivateSettings settings;
     Bench::offscreenUnlessSet();
     QApplication app(argc, argv);
     RecordingPlatform platformServices;

@@ -354,9 +354,7 @@ void longRun(finger& window, quint16 port, int visits, int concurrency, const QB
 
 int main(int argc, char** argv)
 {
-    // Never the real user's settings, never a display.
-    QTemporaryDir settings;
-    qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
+    const Bench::PrivateSettings settings;
     Bench::offscreenUnlessSet();
     QApplication app(argc, argv);
     RecordingPlatform platformServices;
